@@ -1,0 +1,1 @@
+"""Orvane: shared data definitions."""

@@ -1,0 +1,1 @@
+"""Protocol messages shared by orvane components (generated at build time)."""
