@@ -1,0 +1,124 @@
+// atomic_write.cpp: write to a temporary sibling, then rename it over the target.
+#include "atomic_write.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+
+#include "pyglue/pyglue.h"
+
+namespace marnox::project {
+namespace {
+
+using pyglue::Name;
+
+const Name builtin_open{"open"};
+const Name write{"write"};
+const Name flush{"flush"};
+const Name close{"close"};
+const Name realpath{"realpath"};
+
+[[noreturn]] void raise_os_error(nb::handle filename) {
+    PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, filename.ptr());
+    pyglue::raise_current();
+}
+
+/// The file a write to `path` lands in: symbolic links resolved, like open() does.
+std::string resolved_target(nb::handle path) {
+    nb::object os_path = nb::module_::import_("os.path");
+    nb::object resolved = pyglue::call_method(os_path, realpath, path);
+    nb::object encoded = pyglue::checked(PyUnicode_EncodeFSDefault(resolved.ptr()));
+    return std::string(PyBytes_AS_STRING(encoded.ptr()),
+                       static_cast<size_t>(PyBytes_GET_SIZE(encoded.ptr())));
+}
+
+/// The permission bits the written file must end with: those of the file it
+/// replaces, or those open() gives a new file.
+mode_t target_mode(const std::string& target, nb::handle path) {
+    // Opening for writing without truncating reports exactly the error that
+    // open(path, "w") would (a directory, no permission, a read-only system)
+    // and leaves the file as it is.
+    int fd = ::open(target.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd >= 0) {
+        struct stat st;
+        int rc = ::fstat(fd, &st);
+        ::close(fd);
+        if (rc != 0)
+            raise_os_error(path);
+        return st.st_mode & 07777;
+    }
+    if (errno != ENOENT)
+        raise_os_error(path);
+    mode_t mask = ::umask(0);
+    ::umask(mask);
+    return 0666 & ~mask;
+}
+
+/// Removes the temporary file unless the rename has taken it over.
+class TemporaryFile {
+public:
+    TemporaryFile(const std::string& target, nb::handle path) {
+        std::string::size_type slash = target.rfind('/');
+        std::string folder =
+            slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+        std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
+        name_ = folder + "." + base + ".XXXXXX";
+        fd_ = ::mkostemp(name_.data(), O_CLOEXEC);
+        if (fd_ < 0)
+            raise_os_error(path);
+    }
+    TemporaryFile(const TemporaryFile&) = delete;
+    TemporaryFile& operator=(const TemporaryFile&) = delete;
+    ~TemporaryFile() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        if (!name_.empty())
+            ::unlink(name_.c_str());
+    }
+
+    int fd() const { return fd_; }
+    const std::string& name() const { return name_; }
+    void keep() { name_.clear(); }
+
+private:
+    std::string name_;
+    int fd_ = -1;
+};
+
+}  // namespace
+
+void write_text_atomically(nb::handle path, nb::handle text) {
+    std::string target = resolved_target(path);
+    mode_t mode = target_mode(target, path);
+
+    TemporaryFile temporary(target, path);
+    if (::fchmod(temporary.fd(), mode) != 0)
+        raise_os_error(path);
+    // The built-in open() on the descriptor gives the same encoding and newline
+    // handling as open(path, "w"); the descriptor stays ours (closefd=False).
+    nb::object open = pyglue::builtin(builtin_open);
+    nb::object file = pyglue::call(open, nb::int_(temporary.fd()), nb::str("w"), nb::int_(-1),
+                                   nb::none(), nb::none(), nb::none(), nb::bool_(false));
+    try {
+        pyglue::call_method(file, write, text);
+        pyglue::call_method(file, flush);
+    } catch (nb::python_error&) {
+        // Closing retries the failed flush; the first error is the one to report,
+        // and the temporary file is removed either way.
+        nb::object closed = nb::steal(PyObject_CallMethodNoArgs(file.ptr(), close.ptr()));
+        if (!closed.is_valid())
+            PyErr_Clear();
+        throw;
+    }
+    pyglue::call_method(file, close);
+    if (::fsync(temporary.fd()) != 0)
+        raise_os_error(path);
+    if (::rename(temporary.name().c_str(), target.c_str()) != 0)
+        raise_os_error(path);
+    temporary.keep();
+}
+
+}  // namespace marnox::project

@@ -1,0 +1,138 @@
+// files.cpp: Project snapshots and the JSON project files made from them.
+#include "atomic_write.h"
+#include "interfaces/project_model.h"
+#include "project_names.h"
+
+namespace marnox::project {
+namespace {
+
+const Name project_snapshot{"ProjectSnapshot"};
+const Name snapshot_workspace{"workspace"};
+const Name snapshot_behaviors{"behaviors"};
+const Name copy_from{"CopyFrom"};
+const Name items{"items"};
+const Name lower{"lower"};
+const Name endswith{"endswith"};
+const Name path{"path"};
+const Name exists{"exists"};
+const Name builtin_open{"open"};
+const Name read{"read"};
+const Name close{"close"};
+
+[[noreturn]] void fail_assertion() {
+    PyErr_SetNone(PyExc_AssertionError);
+    pyglue::raise_current();
+}
+
+/// `assert file.lower().endswith(MX_PROJECT_FILE_EXT)`.
+void assert_project_file_name(const Call& call, nb::handle file) {
+    nb::object lowered = pyglue::call_method(file, lower);
+    nb::object ext = call.global(global::project_file_ext);
+    if (!pyglue::truthy(pyglue::call_method(lowered, endswith, ext)))
+        fail_assertion();
+}
+
+nb::object new_snapshot(const Call& call) {
+    nb::object pb2 = call.global(global::project_pb2);
+    return pyglue::call_method(pb2, project_snapshot);
+}
+
+/// Iterates `mapping.items()` as (key, value) pairs.
+template <typename Body>
+void for_each_item(nb::handle mapping, Body body) {
+    for (nb::handle item : pyglue::call_method(mapping, items)) {
+        nb::object pair = nb::borrow(item);
+        body(pair[0], pair[1]);
+    }
+}
+
+/// Closes a file on every way out: explicitly on success, so that an error of
+/// close() propagates, and from the destructor while an error is unwinding.
+class ClosingFile {
+public:
+    explicit ClosingFile(nb::object file) : file_(std::move(file)) {}
+    ClosingFile(const ClosingFile&) = delete;
+    ClosingFile& operator=(const ClosingFile&) = delete;
+    ~ClosingFile() {
+        if (!file_.is_valid())
+            return;
+        nb::object closed = nb::steal(PyObject_CallMethodNoArgs(file_.ptr(), close.ptr()));
+        if (!closed.is_valid())
+            PyErr_WriteUnraisable(file_.ptr());
+    }
+    nb::handle get() const { return file_; }
+    void close_now() { pyglue::call_method(std::exchange(file_, nb::object()), close); }
+
+private:
+    nb::object file_;
+};
+
+}  // namespace
+
+nb::object get_snapshot(const Call& call) {
+    nb::handle self = call.self();
+    nb::object snapshot = new_snapshot(call);
+    model::BehaviorClass behavior_class{call.global(global::behavior_class)};
+
+    nb::object workspace_field = pyglue::getattr(snapshot, snapshot_workspace);
+    nb::object workspace = pyglue::call_method(self, method::workspace);
+    pyglue::call_method(workspace_field, copy_from, model::Workspace{workspace}.snapshot());
+
+    nb::object map = pyglue::getattr(snapshot, snapshot_behaviors);
+    for_each_item(pyglue::getattr(self, field::behaviors), [&](nb::handle key, nb::handle value) {
+        nb::object entry = pyglue::checked(PyObject_GetItem(map.ptr(), key.ptr()));
+        pyglue::call_method(entry, copy_from, behavior_class.to_model(value));
+    });
+    return snapshot;
+}
+
+nb::object set_snapshot(const Call& call) {
+    nb::handle self = call.self();
+    nb::handle snapshot = call.arg(1);
+    model::BehaviorClass behavior_class{call.global(global::behavior_class)};
+
+    nb::object workspace = pyglue::call_method(self, method::workspace);
+    model::Workspace{workspace}.restore(pyglue::getattr(snapshot, snapshot_workspace));
+
+    pyglue::setattr(self, field::behaviors, nb::dict());
+    for_each_item(pyglue::getattr(snapshot, snapshot_behaviors),
+                  [&](nb::handle key, nb::handle value) {
+                      nb::object behavior = behavior_class.from_model(value);
+                      nb::object behaviors = pyglue::getattr(self, field::behaviors);
+                      if (PyObject_SetItem(behaviors.ptr(), key.ptr(), behavior.ptr()) != 0)
+                          pyglue::raise_current();
+                  });
+    return nb::none();
+}
+
+nb::object save(const Call& call) {
+    nb::handle file = call.arg(1);
+    pyglue::require_exact_type(file, &PyUnicode_Type, "file");
+    if (pyglue::assertions_enabled())
+        assert_project_file_name(call, file);
+    nb::object snapshot = pyglue::call_method(call.self(), method::get_snapshot);
+    nb::object text = pyglue::call(call.global(global::message_to_json), snapshot);
+    write_text_atomically(file, text);
+    return nb::none();
+}
+
+nb::object load(const Call& call) {
+    nb::handle file = call.arg(1);
+    pyglue::require_exact_type(file, &PyUnicode_Type, "file");
+    if (pyglue::assertions_enabled()) {
+        nb::object os_path = pyglue::getattr(call.global(global::os), path);
+        if (!pyglue::truthy(pyglue::call_method(os_path, exists, file)))
+            fail_assertion();
+        assert_project_file_name(call, file);
+    }
+    nb::object open = pyglue::builtin(builtin_open);
+    ClosingFile opened(pyglue::call(open, file, nb::str("r")));
+    nb::object text = pyglue::call_method(opened.get(), read);
+    nb::object snapshot = new_snapshot(call);
+    pyglue::call(call.global(global::parse), text, snapshot);
+    pyglue::call_method(call.self(), method::set_snapshot, snapshot);
+    opened.close_now();
+    return nb::none();
+}
+
+}  // namespace marnox::project
