@@ -1,0 +1,6 @@
+"""Marnox: robot workcell projects, their workspace model and 3D viewing.
+
+The compiled submodules ``marnox.project`` and ``marnox.viewer`` are imported
+explicitly; the pure-Python model lives in ``marnox.workspace``,
+``marnox.item``, ``marnox.dynamics``, ``marnox.visual`` and friends.
+"""
