@@ -1,0 +1,301 @@
+"""VTK actors for the workspace: simple shapes, frames, trajectories, point clouds.
+
+Every element owns exactly one ``vtkActor`` for its whole life, so a viewer
+can add it to a renderer once and only ever see it move or change data.
+"""
+
+from __future__ import annotations
+
+import numpy as np
+
+# Registers the OpenGL overrides: mappers and actors created before this
+# import are abstract and would draw nothing in any renderer.
+import vtkmodules.vtkRenderingOpenGL2  # noqa: F401
+from vtkmodules.util import numpy_support
+from vtkmodules.vtkCommonCore import vtkPoints, vtkUnsignedCharArray
+from vtkmodules.vtkCommonDataModel import vtkCellArray, vtkPolyData
+from vtkmodules.vtkCommonTransforms import vtkTransform
+from vtkmodules.vtkFiltersCore import vtkTubeFilter
+from vtkmodules.vtkFiltersGeneral import vtkTransformFilter
+from vtkmodules.vtkFiltersSources import vtkCubeSource, vtkCylinderSource, vtkSphereSource
+from vtkmodules.vtkRenderingCore import vtkActor, vtkPolyDataMapper
+
+from marnox.pose import Pose
+
+_EMPTY_IDS = np.zeros(0, dtype=np.int64)
+
+
+def _mappedActor(port):
+    mapper = vtkPolyDataMapper()
+    mapper.SetInputConnection(port)
+    actor = vtkActor()
+    actor.SetMapper(mapper)
+    return actor
+
+
+def _idArray(ids):
+    return numpy_support.numpy_to_vtkIdTypeArray(ids, deep=True)
+
+
+def _asPoints(values, name, columns):
+    array = np.asarray(values, dtype=float)
+    if array.size == 0:
+        return np.zeros((0, columns[0]))
+    if array.ndim != 2 or array.shape[1] not in columns:
+        raise ValueError("{} must be an (N, {}) array".format(name, " or ".join(map(str, columns))))
+    return np.ascontiguousarray(array)
+
+
+class VisualElement:
+    """Base of everything a viewer draws: one VTK actor placed by a pose.
+
+    ``offset`` is the element's fixed pose relative to the frame it is
+    attached to; ``setPose`` moves that frame.
+    """
+
+    def __init__(self, actor, offset=None):
+        """Wrap ``actor``; ``offset`` defaults to the identity."""
+        self._actor = actor
+        self._offset = Pose() if offset is None else offset
+        self._matrix = Pose().toVtkMatrix()
+        actor.SetUserMatrix(self._matrix)
+        self.setPose(Pose())
+
+    def _getActor(self):
+        """The element's actor; always the same object."""
+        return self._actor
+
+    def offset(self):
+        """Pose of the element relative to the frame it is attached to."""
+        return self._offset
+
+    def setPose(self, pose):
+        """Place the attachment frame at ``pose`` (world); the actor goes to ``pose * offset``."""
+        (pose * self._offset).toVtkMatrix(self._matrix)
+
+    def pose(self):
+        """World pose of the actor as last placed (including the offset)."""
+        return Pose.fromMatrix(self._matrix)
+
+
+class VisualShape(VisualElement):
+    """A solid of one colour built from a VTK source; base of box, cylinder, sphere."""
+
+    def __init__(self, port, color, opacity, offset):
+        super().__init__(_mappedActor(port), offset)
+        self._color = tuple(float(c) for c in color)
+        self._opacity = float(opacity)
+        prop = self._actor.GetProperty()
+        prop.SetColor(*self._color)
+        prop.SetOpacity(self._opacity)
+
+    def color(self):
+        """RGB colour, each channel 0..1."""
+        return self._color
+
+    def opacity(self):
+        """Opacity 0 (invisible) .. 1 (solid)."""
+        return self._opacity
+
+
+class VisualBox(VisualShape):
+    """A box of edge lengths ``size = (x, y, z)`` centred on its frame."""
+
+    def __init__(self, size, color=(0.7, 0.7, 0.7), opacity=1.0, offset=None):
+        """Create a box; see the class docstring."""
+        self._size = tuple(float(s) for s in size)
+        self._source = vtkCubeSource()
+        self._source.SetXLength(self._size[0])
+        self._source.SetYLength(self._size[1])
+        self._source.SetZLength(self._size[2])
+        super().__init__(self._source.GetOutputPort(), color, opacity, offset)
+
+    def size(self):
+        """Edge lengths ``(x, y, z)``."""
+        return self._size
+
+
+class VisualCylinder(VisualShape):
+    """A cylinder centred on its frame with its axis along the frame's z."""
+
+    def __init__(self, radius, height, color=(0.7, 0.7, 0.7), opacity=1.0, offset=None):
+        """Create a cylinder; see the class docstring."""
+        self._radius = float(radius)
+        self._height = float(height)
+        self._source = vtkCylinderSource()
+        self._source.SetRadius(self._radius)
+        self._source.SetHeight(self._height)
+        self._source.SetResolution(32)
+        # vtkCylinderSource runs along y; turn it onto z.
+        toZ = vtkTransform()
+        toZ.RotateX(90.0)
+        self._turn = vtkTransformFilter()
+        self._turn.SetTransform(toZ)
+        self._turn.SetInputConnection(self._source.GetOutputPort())
+        super().__init__(self._turn.GetOutputPort(), color, opacity, offset)
+
+    def radius(self):
+        """Cylinder radius."""
+        return self._radius
+
+    def height(self):
+        """Length along the axis."""
+        return self._height
+
+
+class VisualSphere(VisualShape):
+    """A sphere centred on its frame."""
+
+    def __init__(self, radius, color=(0.7, 0.7, 0.7), opacity=1.0, offset=None):
+        """Create a sphere; see the class docstring."""
+        self._radius = float(radius)
+        self._source = vtkSphereSource()
+        self._source.SetRadius(self._radius)
+        self._source.SetThetaResolution(24)
+        self._source.SetPhiResolution(16)
+        super().__init__(self._source.GetOutputPort(), color, opacity, offset)
+
+    def radius(self):
+        """Sphere radius."""
+        return self._radius
+
+
+class VisualCoordinate(VisualElement):
+    """A coordinate frame: red x, green y and blue z axes of length ``scale``.
+
+    The axes are tubes in a single ``vtkActor`` coloured per cell.
+    """
+
+    def __init__(self, scale=0.2, offset=None):
+        """Create axes of length ``scale``."""
+        self._scale = float(scale)
+        lines = vtkPolyData()
+        lines.SetPoints(vtkPoints())
+        lines.GetPoints().SetData(
+            numpy_support.numpy_to_vtk(
+                np.vstack([np.zeros((1, 3)), np.eye(3) * self._scale]), deep=True
+            )
+        )
+        connectivity = _idArray(np.array([0, 1, 0, 2, 0, 3], dtype=np.int64))
+        lines.SetLines(vtkCellArray())
+        lines.GetLines().SetData(2, connectivity)
+        colors = numpy_support.numpy_to_vtk(
+            np.array([[230, 40, 40], [40, 200, 40], [50, 80, 240]], dtype=np.uint8), deep=True
+        )
+        lines.GetCellData().SetScalars(colors)
+        self._lines = lines
+        self._tubes = vtkTubeFilter()
+        self._tubes.SetInputData(lines)
+        self._tubes.SetRadius(self._scale * 0.03)
+        self._tubes.SetNumberOfSides(12)
+        self._tubes.CappingOn()
+        actor = _mappedActor(self._tubes.GetOutputPort())
+        actor.GetMapper().SetScalarModeToUseCellData()
+        super().__init__(actor, offset)
+
+    def scale(self):
+        """Length of each axis."""
+        return self._scale
+
+
+class VisualTrajectory(VisualElement):
+    """A polyline through tool positions, updated in place by ``setPositions``."""
+
+    def __init__(self, color=(1.0, 0.75, 0.1), width=3.0):
+        """Create an empty trajectory line."""
+        self._polydata = vtkPolyData()
+        self._polydata.SetPoints(vtkPoints())
+        self._polydata.SetLines(vtkCellArray())
+        mapper = vtkPolyDataMapper()
+        mapper.SetInputData(self._polydata)
+        actor = vtkActor()
+        actor.SetMapper(mapper)
+        prop = actor.GetProperty()
+        prop.SetColor(*color)
+        prop.SetLineWidth(width)
+        prop.RenderLinesAsTubesOn()
+        super().__init__(actor)
+        self.setPositions(positions=np.zeros((0, 3)))
+
+    def setPositions(self, positions):
+        """Replace the polyline's points with an (N, 3) array; N may be 0 or 1."""
+        points = _asPoints(positions, "positions", (3,))
+        count = len(points)
+        self._polydata.GetPoints().SetData(numpy_support.numpy_to_vtk(points, deep=True))
+        ids = np.arange(count, dtype=np.int64) if count >= 2 else _EMPTY_IDS
+        self._polydata.GetLines().SetData(max(len(ids), 1), _idArray(ids))
+        self._polydata.Modified()
+
+    def numberOfPoints(self):
+        """How many positions the line currently has."""
+        return self._polydata.GetNumberOfPoints()
+
+
+class VisualPointcloud(VisualElement):
+    """Points drawn as dots, updated in place by ``setPoints``.
+
+    Accepts an (N, 3) array of positions, or (N, 6) with RGB 0..1 in the last
+    three columns; uncoloured points use the element's default colour.
+    """
+
+    def __init__(self, color=(0.85, 0.85, 0.85), pointSize=3.0):
+        """Create an empty point cloud."""
+        self._polydata = vtkPolyData()
+        self._polydata.SetPoints(vtkPoints())
+        self._polydata.SetVerts(vtkCellArray())
+        mapper = vtkPolyDataMapper()
+        mapper.SetInputData(self._polydata)
+        mapper.SetScalarModeToUsePointData()
+        actor = vtkActor()
+        actor.SetMapper(mapper)
+        prop = actor.GetProperty()
+        prop.SetColor(*color)
+        prop.SetPointSize(pointSize)
+        prop.RenderPointsAsSpheresOn()
+        super().__init__(actor)
+        self.setPoints(pointcloud=np.zeros((0, 3)))
+
+    def setPoints(self, pointcloud):
+        """Replace the points with an (N, 3) or (N, 6) array; N may be 0."""
+        cloud = _asPoints(pointcloud, "pointcloud", (3, 6))
+        positions = np.ascontiguousarray(cloud[:, :3])
+        self._polydata.GetPoints().SetData(numpy_support.numpy_to_vtk(positions, deep=True))
+        self._polydata.GetVerts().SetData(1, _idArray(np.arange(len(cloud), dtype=np.int64)))
+        pointData = self._polydata.GetPointData()
+        if cloud.shape[1] == 6:
+            rgb = np.clip(cloud[:, 3:] * 255.0 + 0.5, 0, 255).astype(np.uint8)
+            colors = numpy_support.numpy_to_vtk(
+                rgb, deep=True, array_type=vtkUnsignedCharArray().GetDataType()
+            )
+            pointData.SetScalars(colors)
+        else:
+            pointData.SetScalars(None)
+        self._polydata.Modified()
+
+    def numberOfPoints(self):
+        """How many points the cloud currently has."""
+        return self._polydata.GetNumberOfPoints()
+
+
+class VisualGroup:
+    """An ordered collection of visual elements shown together."""
+
+    def __init__(self, elements=()):
+        """Create a group holding ``elements`` in order."""
+        self._elements = []
+        for element in elements:
+            self.add(element)
+
+    def add(self, element):
+        """Append ``element`` (a ``VisualElement``) and return it."""
+        if not isinstance(element, VisualElement):
+            raise TypeError(f"expected a VisualElement, got {type(element).__name__!r}")
+        self._elements.append(element)
+        return element
+
+    def elements(self):
+        """The elements in the order they were added."""
+        return tuple(self._elements)
+
+    def __len__(self):
+        return len(self._elements)
