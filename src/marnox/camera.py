@@ -1,0 +1,78 @@
+"""Cameras: workspace nodes with pinhole intrinsics."""
+
+from __future__ import annotations
+
+import math
+from typing import NamedTuple
+
+from marnox import _messages
+from marnox.item import Item
+
+
+class Intrinsics(NamedTuple):
+    """Pinhole intrinsics in pixels: image size, focal lengths and principal point."""
+
+    width: int
+    height: int
+    fx: float
+    fy: float
+    cx: float
+    cy: float
+
+    @classmethod
+    def fromFieldOfView(cls, width, height, fov=60.0):
+        """Square-pixel intrinsics from a vertical field of view in degrees."""
+        if width <= 0 or height <= 0 or not 0.0 < fov < 180.0:
+            raise ValueError("need a positive image size and 0 < fov < 180 degrees")
+        f = 0.5 * height / math.tan(math.radians(fov) / 2.0)
+        return cls(int(width), int(height), f, f, width / 2.0, height / 2.0)
+
+    def fieldOfView(self):
+        """Vertical field of view in degrees."""
+        return math.degrees(2.0 * math.atan2(0.5 * self.height, self.fy))
+
+
+class Camera(Item):
+    """A camera node. Its frame is the optical frame: +z looks into the scene,
+    +x is the image's right and +y its down (see ``Pose.lookAt``).
+    Intrinsics default to 640x480 pixels with a 60 degree vertical field of view.
+    """
+
+    KIND = "camera"
+
+    def __init__(self, name, pose=None, intrinsics=None, shapes=(), children=()):
+        """Create a camera; see the class docstring."""
+        super().__init__(name, pose, shapes, children)
+        self._intrinsics = (
+            Intrinsics.fromFieldOfView(640, 480) if intrinsics is None else intrinsics
+        )
+
+    def intrinsics(self):
+        """The camera's ``Intrinsics``."""
+        return self._intrinsics
+
+    def setIntrinsics(self, intrinsics):
+        """Replace the camera's ``Intrinsics``."""
+        self._intrinsics = intrinsics
+
+    @staticmethod
+    def _ToModel(camera):
+        """A ``CameraModel`` message describing ``camera``."""
+        message = _messages.project_pb2.CameraModel()
+        camera._toNodeModel(message.node)
+        i = camera._intrinsics
+        message.intrinsics.width, message.intrinsics.height = i.width, i.height
+        message.intrinsics.fx, message.intrinsics.fy = i.fx, i.fy
+        message.intrinsics.cx, message.intrinsics.cy = i.cx, i.cy
+        return message
+
+    @staticmethod
+    def _FromModel(message):
+        """A new ``Camera`` from a ``CameraModel`` message."""
+        i = message.intrinsics
+        intrinsics = None
+        if message.HasField("intrinsics"):
+            intrinsics = Intrinsics(i.width, i.height, i.fx, i.fy, i.cx, i.cy)
+        camera = Camera(message.node.name, _messages.poseFromModel(message.node.pose), intrinsics)
+        camera._fillFromNodeModel(message.node)
+        return camera

@@ -1,0 +1,48 @@
+"""Task regions: boxes of space where a task happens, e.g. a place zone."""
+
+from __future__ import annotations
+
+from marnox import _messages
+from marnox.item import Item
+from marnox.visual import VisualBox
+
+
+class TaskRegion(Item):
+    """A box of edge lengths ``size = (x, y, z)`` centred on the region's frame.
+
+    Drawn as a translucent green box with its edges outlined.
+    """
+
+    KIND = "task_region"
+
+    def __init__(self, name, pose=None, size=(0.3, 0.3, 0.02), shapes=(), children=()):
+        """Create a task region; see the class docstring."""
+        if min(size) <= 0:
+            raise ValueError("task region size must be positive")
+        super().__init__(name, pose, shapes, children)
+        self._size = tuple(float(s) for s in size)
+        box = self._attach(VisualBox(self._size, (0.2, 0.85, 0.35), opacity=0.35))
+        prop = box._getActor().GetProperty()
+        prop.EdgeVisibilityOn()
+        prop.SetEdgeColor(0.1, 0.6, 0.2)
+        prop.SetLineWidth(2.0)
+
+    def size(self):
+        """Edge lengths ``(x, y, z)``."""
+        return self._size
+
+    @staticmethod
+    def _ToModel(region):
+        """A ``TaskRegionModel`` message describing ``region``."""
+        message = _messages.project_pb2.TaskRegionModel()
+        region._toNodeModel(message.node)
+        message.size.x, message.size.y, message.size.z = region._size
+        return message
+
+    @staticmethod
+    def _FromModel(message):
+        """A new ``TaskRegion`` from a ``TaskRegionModel`` message."""
+        pose = _messages.poseFromModel(message.node.pose)
+        region = TaskRegion(message.node.name, pose, _messages.vectorFromModel(message.size))
+        region._fillFromNodeModel(message.node)
+        return region
