@@ -420,7 +420,7 @@ def test_behavior_round_trip(steps):
 
 def test_behavior_text_indents_by_level():
     text = Behavior("place", [("release", "box")])._str(2)
-    assert text == "    behavior place (1 steps)\n      1. release box\n"
+    assert text == "    behavior place (1 step)\n      1. release box\n"
 
 
 def test_system_defaults_and_copies():

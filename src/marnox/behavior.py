@@ -49,7 +49,8 @@ class Behavior:
     def _str(self, indent):
         """Printable text: a header line, then one numbered line per step."""
         pad = "  " * indent
-        lines = [f"{pad}behavior {self._name} ({len(self._steps)} steps)"]
+        count = len(self._steps)
+        lines = [f"{pad}behavior {self._name} ({count} step{'' if count == 1 else 's'})"]
         for number, step in enumerate(self._steps, 1):
             target = " " + step.target if step.target else ""
             lines.append(f"{pad}  {number}. {step.kind}{target}")
