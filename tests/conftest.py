@@ -1,0 +1,48 @@
+"""Shared fixtures: a virtual screen for on-screen windows."""
+
+import os
+import shutil
+import subprocess
+import time
+
+import pytest
+
+
+def _start_xvfb():
+    """Starts Xvfb on the first free display number; returns (process, display)."""
+    for number in range(90, 130):
+        socket = f"/tmp/.X11-unix/X{number}"
+        if os.path.exists(socket) or os.path.exists(f"/tmp/.X{number}-lock"):
+            continue
+        display = f":{number}"
+        process = subprocess.Popen(
+            ["Xvfb", display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+            stdout=subprocess.DEVNULL,
+            stderr=subprocess.DEVNULL,
+        )
+        for _ in range(100):
+            if os.path.exists(socket):
+                return process, display
+            if process.poll() is not None:
+                break
+            time.sleep(0.05)
+        process.kill()
+    raise RuntimeError("could not start Xvfb")
+
+
+@pytest.fixture(scope="session")
+def display():
+    """An X display for on-screen windows: the current one, or an Xvfb started for the run."""
+    if os.environ.get("DISPLAY"):
+        yield os.environ["DISPLAY"]
+        return
+    if shutil.which("Xvfb") is None:
+        pytest.skip("no DISPLAY and no Xvfb")
+    process, name = _start_xvfb()
+    os.environ["DISPLAY"] = name
+    try:
+        yield name
+    finally:
+        del os.environ["DISPLAY"]
+        process.terminate()
+        process.wait(timeout=10)
