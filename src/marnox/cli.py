@@ -1,0 +1,213 @@
+"""The ``python -m marnox`` command line: a demo cell, rendering project files, viewing them.
+
+The heavy modules (VTK, the viewers) load only when a command needs them, so that
+``--help`` answers at once.
+
+Bad input ends with one line on standard error and exit status 2, never a traceback.
+"""
+
+from __future__ import annotations
+
+import argparse
+import os
+import sys
+
+from marnox.constants import MX_IMAGE_FILE_EXT, MX_PROJECT_FILE_EXT
+
+EXIT_BAD_INPUT = 2
+DEFAULT_SIZE = (1280, 800)
+
+
+class BadInput(Exception):
+    """A problem with what the user asked for, reported in one line."""
+
+
+def _use_headless_window():
+    """Without a display, let VTK go straight to its EGL window instead of trying X first."""
+    if not os.environ.get("DISPLAY"):
+        os.environ.setdefault("VTK_DEFAULT_OPENGL_WINDOW", "vtkEGLRenderWindow")
+
+
+def _require_ending(path, ending, what):
+    if not path.lower().endswith(ending):
+        raise BadInput(f"{path}: {what} must end with {ending}")
+
+
+def _require_output_folder(path):
+    folder = os.path.dirname(os.path.abspath(path))
+    if not os.path.isdir(folder):
+        raise BadInput(f"{path}: folder {folder} does not exist")
+
+
+def load_project(path):
+    """Load the project file ``path`` into a new Project, or raise BadInput saying why not."""
+    from google.protobuf.json_format import ParseError
+
+    from marnox.project import Project
+
+    _require_ending(path, MX_PROJECT_FILE_EXT, "a project file")
+    if not os.path.isfile(path):
+        raise BadInput(f"{path}: no such project file")
+    project = Project()
+    try:
+        project.load(path)
+    except (ParseError, UnicodeDecodeError, ValueError) as error:
+        reason = str(error).splitlines()[0] if str(error) else type(error).__name__
+        raise BadInput(f"{path}: not a marnox project file ({reason})") from error
+    except OSError as error:
+        raise BadInput(f"{path}: {error.strerror or error}") from error
+    return project
+
+
+def write_workspace_png(project, path, size=DEFAULT_SIZE):
+    """Render the workspace, point cloud and trajectory of ``project`` off screen to ``path``."""
+    from marnox.viewer import WorkspaceViewer
+
+    viewer = WorkspaceViewer(size=tuple(size), trajectory=True, pointcloud=True)
+    viewer.setProject(project)
+    viewer.init(offscreen=True)
+    viewer.render()
+    _screenshot(viewer, path)
+
+
+def write_images_png(project, path, size=DEFAULT_SIZE):
+    """Render the grid of ``project``'s current camera images off screen to ``path``."""
+    from marnox.viewer import ImageViewer
+
+    viewer = ImageViewer(size=tuple(size))
+    viewer.setProject(project)
+    viewer.init(offscreen=True)
+    viewer.render()
+    _screenshot(viewer, path)
+
+
+def _screenshot(viewer, path):
+    try:
+        viewer.screenshot(path)
+    except OSError as error:
+        raise BadInput(f"{path}: cannot write ({error.strerror or error})") from error
+    finally:
+        viewer.stop()
+
+
+def _copy_live_data(source, target):
+    """Project files hold the workspace and behaviors; the live data stays in the system."""
+    system = target.system()
+    system.setPointcloud(source.system().pointcloud())
+    system.setTrajectory(source.system().trajectory())
+    system.setImages(source.system().images())
+
+
+def run_demo(out):
+    """Build the sample cell, save and reload it, and write its two pictures into ``out``."""
+    from marnox.project import Project
+    from marnox.sample import build_sample_cell
+
+    os.makedirs(out, exist_ok=True)
+    project = Project()
+    build_sample_cell(project)
+    project_file = os.path.join(out, "sample-cell" + MX_PROJECT_FILE_EXT)
+    try:
+        project.save(project_file)
+    except OSError as error:
+        raise BadInput(f"{project_file}: cannot write ({error.strerror or error})") from error
+    print(f"wrote {project_file}")
+
+    loaded = load_project(project_file)
+    print(loaded, end="")
+    _copy_live_data(project, loaded)
+
+    workspace_png = os.path.join(out, "workspace" + MX_IMAGE_FILE_EXT)
+    write_workspace_png(loaded, workspace_png)
+    print(f"wrote {workspace_png}")
+    images_png = os.path.join(out, "images" + MX_IMAGE_FILE_EXT)
+    write_images_png(loaded, images_png)
+    print(f"wrote {images_png}")
+
+
+def run_render(project_file, out, size, images):
+    """Write the workspace view (and optionally the image grid) of a project file."""
+    if out is None:
+        out = os.path.splitext(project_file)[0] + MX_IMAGE_FILE_EXT
+    for path in (out, images):
+        if path is not None:
+            _require_ending(path, MX_IMAGE_FILE_EXT, "the picture")
+            _require_output_folder(path)
+    if size[0] <= 0 or size[1] <= 0:
+        raise BadInput(f"--size {size[0]} {size[1]}: width and height must be positive")
+    project = load_project(project_file)
+    write_workspace_png(project, out, size)
+    print(f"wrote {out}")
+    if images is not None:
+        write_images_png(project, images, size)
+        print(f"wrote {images}")
+
+
+def run_view(project_file):
+    """Open the interactive workspace window and return when it is closed."""
+    from marnox.viewer import WorkspaceViewer
+
+    if not os.environ.get("DISPLAY"):
+        raise BadInput("no display: 'view' needs DISPLAY set (use 'render' to write a PNG)")
+    project = load_project(project_file)
+    viewer = WorkspaceViewer(trajectory=True, pointcloud=True)
+    viewer.setProject(project)
+    viewer.init()
+    viewer.spin()
+    viewer.stop()
+
+
+def build_parser():
+    """The argument parser of ``python -m marnox``."""
+    parser = argparse.ArgumentParser(
+        prog="python -m marnox", description="Robot-cell projects and their viewers."
+    )
+    commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
+
+    demo = commands.add_parser(
+        "demo",
+        help="build the sample cell, save and reload it, write its pictures",
+        description="Build the sample cell, save its project file, load it back and write "
+        "the workspace and image-grid screenshots, off screen.",
+    )
+    demo.add_argument("--out", default="marnox-demo", metavar="DIR", help="output folder")
+
+    render = commands.add_parser(
+        "render",
+        help="write a project file's workspace view to PNG, off screen",
+        description="Load a project file and write its workspace view (and, with --images, "
+        "its image grid) as PNG files, off screen.",
+    )
+    render.add_argument("project", metavar="PROJECT", help="project file (*.mxproj)")
+    render.add_argument("-o", "--out", metavar="OUT.png", help="workspace picture")
+    render.add_argument(
+        "--size", nargs=2, type=int, default=DEFAULT_SIZE, metavar=("W", "H"), help="pixels"
+    )
+    render.add_argument("--images", metavar="OUT.png", help="also write the image grid here")
+
+    view = commands.add_parser(
+        "view",
+        help="open the interactive workspace window",
+        description="Open a project file in the interactive workspace window; returns when "
+        "the window is closed.",
+    )
+    view.add_argument("project", metavar="PROJECT", help="project file (*.mxproj)")
+    return parser
+
+
+def main(argv=None):
+    """Run the command line; returns the exit status."""
+    arguments = build_parser().parse_args(argv)
+    try:
+        if arguments.command == "demo":
+            _use_headless_window()
+            run_demo(arguments.out)
+        elif arguments.command == "render":
+            _use_headless_window()
+            run_render(arguments.project, arguments.out, arguments.size, arguments.images)
+        else:
+            run_view(arguments.project)
+    except BadInput as error:
+        print(f"marnox: error: {error}", file=sys.stderr)
+        return EXIT_BAD_INPUT
+    return 0
