@@ -7,6 +7,11 @@ import time
 
 import pytest
 
+# Without a display VTK would try X first and warn on every window; go straight to EGL.
+_HEADLESS_WINDOW = "VTK_DEFAULT_OPENGL_WINDOW"
+if not os.environ.get("DISPLAY"):
+    os.environ.setdefault(_HEADLESS_WINDOW, "vtkEGLRenderWindow")
+
 
 def _start_xvfb():
     """Starts Xvfb on the first free display number; returns (process, display)."""
@@ -40,9 +45,12 @@ def display():
         pytest.skip("no DISPLAY and no Xvfb")
     process, name = _start_xvfb()
     os.environ["DISPLAY"] = name
+    headless_window = os.environ.pop(_HEADLESS_WINDOW, None)
     try:
         yield name
     finally:
         del os.environ["DISPLAY"]
+        if headless_window is not None:
+            os.environ[_HEADLESS_WINDOW] = headless_window
         process.terminate()
         process.wait(timeout=10)
