@@ -6,7 +6,7 @@ DEMO_OUT ?= marnox-demo
 SOURCES := CMakeLists.txt pyproject.toml $(shell find cpp src proto -type f \
 	\( -name '*.cpp' -o -name '*.h' -o -name '*.py' -o -name '*.pyi' -o -name '*.proto' -o -name 'py.typed' \))
 
-.PHONY: all demo test lint format
+.PHONY: all demo test lint format sanitize
 
 all: build/.installed
 
@@ -32,3 +32,18 @@ lint: build/.deps
 format: build/.deps
 	$(PYTHON) -m ruff format src tests bench
 	clang-format -i $(shell find cpp -name '*.cpp' -o -name '*.h')
+
+# The test suite against a build with AddressSanitizer and UndefinedBehaviorSanitizer,
+# installed into its own virtual environment so the normal build stays as it is.
+SANITIZE_VENV := build/venv-sanitize
+SANITIZE_PRELOAD = $(shell gcc -print-file-name=libasan.so):$(shell gcc -print-file-name=libubsan.so)
+
+sanitize: build/.deps
+	test -x $(SANITIZE_VENV)/bin/python || $(PYTHON) -m venv --system-site-packages $(SANITIZE_VENV)
+	$(SANITIZE_VENV)/bin/python -m pip install -q --disable-pip-version-check --no-build-isolation \
+		--no-deps -Cbuild-dir=build/sanitize -Ccmake.define.MARNOX_SANITIZE=ON .
+	LD_PRELOAD=$(SANITIZE_PRELOAD) \
+	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1 \
+	LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 \
+	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+	PYTHONMALLOC=malloc $(SANITIZE_VENV)/bin/python -m pytest -q -p no:cacheprovider
