@@ -6,6 +6,20 @@ import subprocess
 import time
 
 import pytest
+from hypothesis import HealthCheck, settings
+
+# Generated-input tests: a fixed, quick run by default; `make fuzz` runs the long one.
+settings.register_profile(
+    "ci",
+    derandomize=True,
+    max_examples=60,
+    deadline=None,
+    suppress_health_check=[HealthCheck.too_slow],
+)
+settings.register_profile(
+    "long", max_examples=3000, deadline=None, suppress_health_check=[HealthCheck.too_slow]
+)
+settings.load_profile(os.environ.get("MARNOX_HYPOTHESIS_PROFILE", "ci"))
 
 # Without a display VTK would try X first and warn on every window; go straight to EGL.
 _HEADLESS_WINDOW = "VTK_DEFAULT_OPENGL_WINDOW"
