@@ -71,18 +71,25 @@ def test_failing_import_fails_the_module_and_can_be_retried():
         """
         import importlib, sys, types
         real = importlib.import_module("marnox.behavior")
-        sys.modules["marnox.behavior"] = types.ModuleType("marnox.behavior")
-        try:
-            import marnox.project
-        except ImportError as error:
-            print(type(error).__name__, error)
+        for path in (None, "/elsewhere/behavior.py"):
+            sys.modules["marnox.behavior"] = fake = types.ModuleType("marnox.behavior")
+            if path:
+                fake.__file__ = path
+            try:
+                import marnox.project
+            except ImportError as error:
+                print(type(error).__name__, error.name, error.path, error)
         sys.modules["marnox.behavior"] = real
         import marnox.project
         print(marnox.project.Project().behaviors())
         """
     )
+    message = "cannot import name 'Behavior' from 'marnox.behavior'"
     assert result.stdout.splitlines() == [
-        "ImportError cannot import name 'Behavior' from 'marnox.behavior' (unknown location)",
+        "ImportError marnox.behavior None " + message + " (unknown location)",
+        "ImportError marnox.behavior /elsewhere/behavior.py "
+        + message
+        + " (/elsewhere/behavior.py)",
         "{}",
     ], result.stderr
 
