@@ -436,3 +436,14 @@ def test_a_symbolic_link_is_followed(saved, tmp_path):
         assert "extra" in json.load(file)["behaviors"]
     assert listing(tmp_path) == ["cell.mxproj", "links"]
     assert listing(tmp_path / "links") == ["link.mxproj"]
+
+
+def test_the_longest_file_name_saves(saved, tmp_path):
+    project, _ = saved
+    path = str(tmp_path / ("a" * 248 + ".mxproj"))
+    for _ in range(2):
+        project.save(path)
+    loaded = Project()
+    loaded.load(path)
+    assert sorted(loaded.behaviors()) == ["pick", "place"]
+    assert listing(tmp_path) == sorted(["cell.mxproj", os.path.basename(path)])

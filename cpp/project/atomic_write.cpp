@@ -57,6 +57,10 @@ mode_t target_mode(const std::string& target, nb::handle path) {
     return 0666 & ~mask;
 }
 
+// Bytes of the target's name kept in the temporary name, so that a target whose name
+// is as long as a file name may be still gets a valid temporary name beside it.
+constexpr std::string::size_type kNameBytesKept = 200;
+
 /// Removes the temporary file unless the rename has taken it over.
 class TemporaryFile {
 public:
@@ -65,7 +69,7 @@ public:
         std::string folder =
             slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
         std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-        name_ = folder + "." + base + ".XXXXXX";
+        name_ = folder + "." + base.substr(0, kNameBytesKept) + ".XXXXXX";
         fd_ = ::mkostemp(name_.data(), O_CLOEXEC);
         if (fd_ < 0)
             raise_os_error(path);
