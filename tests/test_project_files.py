@@ -424,6 +424,17 @@ def test_permission_bits_are_kept_and_new_files_follow_the_umask(saved):
     assert stat.S_IMODE(os.stat(path + ".mxproj").st_mode) == 0o640
 
 
+@pytest.mark.skipif(os.geteuid() != 0, reason="only root gives files to other users")
+@pytest.mark.parametrize("mode", [0o640, 0o4750])
+def test_owner_and_group_are_kept(saved, mode):
+    project, path = saved
+    os.chown(path, 65534, 65534)
+    os.chmod(path, mode)
+    project.save(path)
+    written = os.stat(path)
+    assert (written.st_uid, written.st_gid, stat.S_IMODE(written.st_mode)) == (65534, 65534, mode)
+
+
 def test_a_symbolic_link_is_followed(saved, tmp_path):
     project, path = saved
     os.mkdir(str(tmp_path / "links"))

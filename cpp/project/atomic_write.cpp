@@ -35,9 +35,16 @@ std::string resolved_target(nb::handle path) {
                        static_cast<size_t>(PyBytes_GET_SIZE(encoded.ptr())));
 }
 
-/// The permission bits the written file must end with: those of the file it
-/// replaces, or those open() gives a new file.
-mode_t target_mode(const std::string& target, nb::handle path) {
+/// What the written file must end with: the permission bits, owner and group of
+/// the file it replaces, or the permission bits open() gives a new file.
+struct TargetAttributes {
+    mode_t mode;
+    bool replaces = false;
+    uid_t owner = 0;
+    gid_t group = 0;
+};
+
+TargetAttributes target_attributes(const std::string& target, nb::handle path) {
     // Opening for writing without truncating reports exactly the error that
     // open(path, "w") would (a directory, no permission, a read-only system)
     // and leaves the file as it is.
@@ -48,13 +55,26 @@ mode_t target_mode(const std::string& target, nb::handle path) {
         ::close(fd);
         if (rc != 0)
             raise_os_error(path);
-        return st.st_mode & 07777;
+        return {
+            .mode = st.st_mode & 07777, .replaces = true, .owner = st.st_uid, .group = st.st_gid};
     }
     if (errno != ENOENT)
         raise_os_error(path);
     mode_t mask = ::umask(0);
     ::umask(mask);
-    return 0666 & ~mask;
+    return {.mode = 0666 & ~mask};
+}
+
+/// Gives the temporary file the attributes of the target. Owner and group are
+/// kept where the process may set them (a file written in place keeps them too);
+/// they go first because changing them clears the set-user-ID and set-group-ID bits.
+void apply_attributes(int fd, const TargetAttributes& attributes, nb::handle path) {
+    if (attributes.replaces && ::fchown(fd, attributes.owner, attributes.group) != 0 &&
+        ::fchown(fd, static_cast<uid_t>(-1), attributes.group) != 0) {
+        // Not allowed to: the file belongs to whoever saves it, as any new file does.
+    }
+    if (::fchmod(fd, attributes.mode) != 0)
+        raise_os_error(path);
 }
 
 // Bytes of the target's name kept in the temporary name, so that a target whose name
@@ -96,11 +116,10 @@ private:
 
 void write_text_atomically(nb::handle path, nb::handle text) {
     std::string target = resolved_target(path);
-    mode_t mode = target_mode(target, path);
+    TargetAttributes attributes = target_attributes(target, path);
 
     TemporaryFile temporary(target, path);
-    if (::fchmod(temporary.fd(), mode) != 0)
-        raise_os_error(path);
+    apply_attributes(temporary.fd(), attributes, path);
     // The built-in open() on the descriptor gives the same encoding and newline
     // handling as open(path, "w"); the descriptor stays ours (closefd=False).
     nb::object open = pyglue::builtin(builtin_open);
