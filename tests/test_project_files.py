@@ -435,6 +435,23 @@ def test_owner_and_group_are_kept(saved, mode):
     assert (written.st_uid, written.st_gid, stat.S_IMODE(written.st_mode)) == (65534, 65534, mode)
 
 
+@pytest.mark.parametrize("through_link", [False, True])
+def test_a_fifo_is_written_into_not_replaced(saved, tmp_path, through_link):
+    project, _ = saved
+    fifo = str(tmp_path / "pipe.mxproj")
+    os.mkfifo(fifo)
+    if through_link:
+        os.symlink(fifo, str(tmp_path / "link.mxproj"))
+    reader = os.open(fifo, os.O_RDONLY | os.O_NONBLOCK)
+    try:
+        project.save(str(tmp_path / ("link.mxproj" if through_link else "pipe.mxproj")))
+        received = os.read(reader, 1 << 16).decode()
+    finally:
+        os.close(reader)
+    assert received == MessageToJson(project._getSnapshot())
+    assert stat.S_ISFIFO(os.lstat(fifo).st_mode)
+
+
 def test_a_symbolic_link_is_followed(saved, tmp_path):
     project, path = saved
     os.mkdir(str(tmp_path / "links"))

@@ -112,31 +112,48 @@ private:
     int fd_ = -1;
 };
 
-}  // namespace
-
-void write_text_atomically(nb::handle path, nb::handle text) {
-    std::string target = resolved_target(path);
-    TargetAttributes attributes = target_attributes(target, path);
-
-    TemporaryFile temporary(target, path);
-    apply_attributes(temporary.fd(), attributes, path);
-    // The built-in open() on the descriptor gives the same encoding and newline
-    // handling as open(path, "w"); the descriptor stays ours (closefd=False).
-    nb::object open = pyglue::builtin(builtin_open);
-    nb::object file = pyglue::call(open, nb::int_(temporary.fd()), nb::str("w"), nb::int_(-1),
-                                   nb::none(), nb::none(), nb::none(), nb::bool_(false));
+/// Writes `text` to the open text file and closes it. The file is closed on every
+/// path; when writing fails, that error is the one reported.
+void write_and_close(nb::handle file, nb::handle text) {
     try {
         pyglue::call_method(file, write, text);
         pyglue::call_method(file, flush);
     } catch (nb::python_error&) {
-        // Closing retries the failed flush; the first error is the one to report,
-        // and the temporary file is removed either way.
+        // Closing retries the failed flush; the first error is the one to report.
         nb::object closed = nb::steal(PyObject_CallMethodNoArgs(file.ptr(), close.ptr()));
         if (!closed.is_valid())
             PyErr_Clear();
         throw;
     }
     pyglue::call_method(file, close);
+}
+
+/// Whether `target` exists and is something other than a regular file: a FIFO,
+/// a device, a directory. Such a file has no content to lose and must not be
+/// replaced by a regular file, so it is opened and written like open() does.
+bool is_special_file(const std::string& target) {
+    struct stat st;
+    return ::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+}
+
+}  // namespace
+
+void write_text_atomically(nb::handle path, nb::handle text) {
+    nb::object open = pyglue::builtin(builtin_open);
+    std::string target = resolved_target(path);
+    if (is_special_file(target)) {
+        write_and_close(pyglue::call(open, path, nb::str("w")), text);
+        return;
+    }
+    TargetAttributes attributes = target_attributes(target, path);
+
+    TemporaryFile temporary(target, path);
+    apply_attributes(temporary.fd(), attributes, path);
+    // The built-in open() on the descriptor gives the same encoding and newline
+    // handling as open(path, "w"); the descriptor stays ours (closefd=False).
+    write_and_close(pyglue::call(open, nb::int_(temporary.fd()), nb::str("w"), nb::int_(-1),
+                                 nb::none(), nb::none(), nb::none(), nb::bool_(false)),
+                    text);
     if (::fsync(temporary.fd()) != 0)
         raise_os_error(path);
     if (::rename(temporary.name().c_str(), target.c_str()) != 0)
