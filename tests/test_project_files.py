@@ -219,6 +219,9 @@ def optimized(tmp_path_factory):
             "save wrong extension": outcome(project.save, "a.json"),
             "load wrong extension": outcome(project.load, "a.json"),
             "load missing": outcome(project.load, "missing.mxproj"),
+            "save empty name": outcome(project.save, ""),
+            "save new name with a slash": outcome(project.save, "b.mxproj/"),
+            "save file name with a slash": outcome(project.save, "a.json/"),
             "listing": sorted(os.listdir(".")),
         }))
         """,
@@ -235,6 +238,9 @@ def optimized(tmp_path_factory):
         ("save wrong extension", "ok"),
         ("load wrong extension", "ok"),
         ("load missing", "FileNotFoundError"),
+        ("save empty name", "FileNotFoundError"),
+        ("save new name with a slash", "IsADirectoryError"),
+        ("save file name with a slash", "IsADirectoryError"),
         ("listing", ["a.json"]),
     ],
 )

@@ -26,13 +26,20 @@ const Name realpath{"realpath"};
     pyglue::raise_current();
 }
 
+/// `path` in the file-system encoding, for the system calls.
+std::string encoded_path(nb::handle path) {
+    nb::object encoded = pyglue::checked(PyUnicode_EncodeFSDefault(path.ptr()));
+    std::string bytes(PyBytes_AS_STRING(encoded.ptr()),
+                      static_cast<size_t>(PyBytes_GET_SIZE(encoded.ptr())));
+    if (bytes.find('\0') != std::string::npos)
+        pyglue::raise(PyExc_ValueError, "embedded null byte");
+    return bytes;
+}
+
 /// The file a write to `path` lands in: symbolic links resolved, like open() does.
 std::string resolved_target(nb::handle path) {
     nb::object os_path = nb::module_::import_("os.path");
-    nb::object resolved = pyglue::call_method(os_path, realpath, path);
-    nb::object encoded = pyglue::checked(PyUnicode_EncodeFSDefault(resolved.ptr()));
-    return std::string(PyBytes_AS_STRING(encoded.ptr()),
-                       static_cast<size_t>(PyBytes_GET_SIZE(encoded.ptr())));
+    return encoded_path(pyglue::call_method(os_path, realpath, path));
 }
 
 /// What the written file must end with: the permission bits, owner and group of
@@ -128,23 +135,28 @@ void write_and_close(nb::handle file, nb::handle text) {
     pyglue::call_method(file, close);
 }
 
-/// Whether `target` exists and is something other than a regular file: a FIFO,
-/// a device, a directory. Such a file has no content to lose and must not be
-/// replaced by a regular file, so it is opened and written like open() does.
-bool is_special_file(const std::string& target) {
+/// Whether writing to `name` is left to open(): when it names an existing file
+/// that is not a regular one (a FIFO, a device, a directory), which has no content
+/// to lose and must not be replaced by a regular file, and when it cannot name a
+/// regular file at all ("", a trailing slash, a path that does not resolve), where
+/// open() raises its own error and creates nothing. Only an existing regular file
+/// or a new one is written through a temporary file.
+bool leave_to_open(const std::string& name) {
     struct stat st;
-    return ::stat(target.c_str(), &st) == 0 && !S_ISREG(st.st_mode);
+    if (::stat(name.c_str(), &st) == 0)
+        return !S_ISREG(st.st_mode);
+    return errno != ENOENT || name.empty() || name.back() == '/';
 }
 
 }  // namespace
 
 void write_text_atomically(nb::handle path, nb::handle text) {
     nb::object open = pyglue::builtin(builtin_open);
-    std::string target = resolved_target(path);
-    if (is_special_file(target)) {
+    if (leave_to_open(encoded_path(path))) {
         write_and_close(pyglue::call(open, path, nb::str("w")), text);
         return;
     }
+    std::string target = resolved_target(path);
     TargetAttributes attributes = target_attributes(target, path);
 
     TemporaryFile temporary(target, path);
