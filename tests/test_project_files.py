@@ -248,20 +248,6 @@ def test_assertions_are_skipped_under_optimisation(optimized, case, expected):
     assert optimized[case] == expected
 
 
-class OpenSpy:
-    """Records every file that the built-in open() returns."""
-
-    def __init__(self, monkeypatch):
-        self.files = []
-        real = builtins.open
-
-        def spy(*args, **kwargs):
-            self.files.append(real(*args, **kwargs))
-            return self.files[-1]
-
-        monkeypatch.setattr(builtins, "open", spy)
-
-
 def fail(*args, **kwargs):
     raise ValueError("stop")
 
@@ -270,7 +256,7 @@ def fail(*args, **kwargs):
     "content, patch",
     [
         (None, None),
-        ("{", None),
+        (b"{", None),
         (b"\xff\xfe", None),
         (None, (Workspace, "_setSnapshot", fail)),
         (None, (project_module, "Parse", fail)),
@@ -279,27 +265,23 @@ def fail(*args, **kwargs):
 )
 def test_files_are_closed_on_every_path(saved, monkeypatch, content, patch):
     project, path = saved
-    if isinstance(content, str):
-        with open(path, "w") as file:
-            file.write(content)
-    elif content is not None:
+    if content is not None:
         with open(path, "wb") as file:
             file.write(content)
     if patch is not None:
         monkeypatch.setattr(*patch)
     descriptors = len(os.listdir("/proc/self/fd"))
-    spy = OpenSpy(monkeypatch)
+    opened, real_open = [], builtins.open
+    monkeypatch.setattr(
+        builtins, "open", lambda *a, **k: opened.append(real_open(*a, **k)) or opened[-1]
+    )
     for call in (project.load, project.save):
         try:
             call(path)
         except (ValueError, ParseError):
             pass
-    assert spy.files and all(file.closed for file in spy.files)
+    assert opened and all(file.closed for file in opened)
     assert len(os.listdir("/proc/self/fd")) == descriptors
-
-
-def unserialisable_name(project):
-    project.behaviors()[7] = Behavior("seven")
 
 
 @pytest.mark.parametrize(
@@ -319,7 +301,7 @@ def test_a_failed_snapshot_leaves_the_old_file(saved, monkeypatch, patch):
         old = file.read()
     folder = os.path.dirname(path)
     if patch is None:
-        unserialisable_name(project)
+        project.behaviors()[7] = Behavior("a key that is not a str")
     else:
         monkeypatch.setattr(*patch)
     held, text = dict(vars(project)), str(project)

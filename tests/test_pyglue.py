@@ -14,20 +14,10 @@ import marnox.project as project_module
 from marnox.behavior import Behavior
 from marnox.project import Project
 
-METHODS = [
-    "__init__",
-    "__str__",
-    "setWorkspace",
-    "workspace",
-    "addBehavior",
-    "behaviors",
-    "system",
-    "save",
-    "load",
-    "validate",
-    "_getSnapshot",
-    "_setSnapshot",
-]
+METHODS = (
+    "__init__ __str__ setWorkspace workspace addBehavior behaviors system save load validate"
+    " _getSnapshot _setSnapshot"
+).split()
 
 
 def run_python(code, *flags):
