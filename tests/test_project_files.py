@@ -12,6 +12,8 @@ import textwrap
 
 import pytest
 from google.protobuf.json_format import MessageToJson, ParseError
+from hypothesis import HealthCheck, given, settings
+from hypothesis import strategies as st
 
 import marnox.project as project_module
 from marnox.behavior import Behavior
@@ -463,3 +465,21 @@ def test_the_longest_file_name_saves(saved, tmp_path):
     loaded.load(path)
     assert sorted(loaded.behaviors()) == ["pick", "place"]
     assert listing(tmp_path) == sorted(["cell.mxproj", os.path.basename(path)])
+
+
+TEXT = st.text(st.characters(blacklist_categories=["Cs"]), min_size=1)
+
+
+@settings(
+    max_examples=40, deadline=None, suppress_health_check=[HealthCheck.function_scoped_fixture]
+)
+@given(names=st.lists(TEXT, max_size=4), kinds=st.lists(TEXT, max_size=3))
+def test_any_behavior_names_and_steps_survive_a_round_trip(tmp_path, names, kinds):
+    project = Project()
+    for name in names:
+        project.addBehavior(Behavior(name, [(kind, name) for kind in kinds]))
+    path = str(tmp_path / "any.mxproj")
+    project.save(path)
+    loaded = Project()
+    loaded.load(path)
+    assert steps(loaded.behaviors()) == steps(project.behaviors())
