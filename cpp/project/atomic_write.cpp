@@ -26,18 +26,32 @@ const Name realpath{"realpath"};
     pyglue::raise_current();
 }
 
+/// `path` in the file-system encoding, for the system calls.
+std::string encoded_path(nb::handle path) {
+    nb::object encoded = pyglue::checked(PyUnicode_EncodeFSDefault(path.ptr()));
+    std::string bytes(PyBytes_AS_STRING(encoded.ptr()),
+                      static_cast<size_t>(PyBytes_GET_SIZE(encoded.ptr())));
+    if (bytes.find('\0') != std::string::npos)
+        pyglue::raise(PyExc_ValueError, "embedded null byte");
+    return bytes;
+}
+
 /// The file a write to `path` lands in: symbolic links resolved, like open() does.
 std::string resolved_target(nb::handle path) {
     nb::object os_path = nb::module_::import_("os.path");
-    nb::object resolved = pyglue::call_method(os_path, realpath, path);
-    nb::object encoded = pyglue::checked(PyUnicode_EncodeFSDefault(resolved.ptr()));
-    return std::string(PyBytes_AS_STRING(encoded.ptr()),
-                       static_cast<size_t>(PyBytes_GET_SIZE(encoded.ptr())));
+    return encoded_path(pyglue::call_method(os_path, realpath, path));
 }
 
-/// The permission bits the written file must end with: those of the file it
-/// replaces, or those open() gives a new file.
-mode_t target_mode(const std::string& target, nb::handle path) {
+/// What the written file must end with: the permission bits, owner and group of
+/// the file it replaces, or the permission bits open() gives a new file.
+struct TargetAttributes {
+    mode_t mode;
+    bool replaces = false;
+    uid_t owner = 0;
+    gid_t group = 0;
+};
+
+TargetAttributes target_attributes(const std::string& target, nb::handle path) {
     // Opening for writing without truncating reports exactly the error that
     // open(path, "w") would (a directory, no permission, a read-only system)
     // and leaves the file as it is.
@@ -48,14 +62,31 @@ mode_t target_mode(const std::string& target, nb::handle path) {
         ::close(fd);
         if (rc != 0)
             raise_os_error(path);
-        return st.st_mode & 07777;
+        return {
+            .mode = st.st_mode & 07777, .replaces = true, .owner = st.st_uid, .group = st.st_gid};
     }
     if (errno != ENOENT)
         raise_os_error(path);
     mode_t mask = ::umask(0);
     ::umask(mask);
-    return 0666 & ~mask;
+    return {.mode = 0666 & ~mask};
 }
+
+/// Gives the temporary file the attributes of the target. Owner and group are
+/// kept where the process may set them (a file written in place keeps them too);
+/// they go first because changing them clears the set-user-ID and set-group-ID bits.
+void apply_attributes(int fd, const TargetAttributes& attributes, nb::handle path) {
+    if (attributes.replaces && ::fchown(fd, attributes.owner, attributes.group) != 0 &&
+        ::fchown(fd, static_cast<uid_t>(-1), attributes.group) != 0) {
+        // Not allowed to: the file belongs to whoever saves it, as any new file does.
+    }
+    if (::fchmod(fd, attributes.mode) != 0)
+        raise_os_error(path);
+}
+
+// Bytes of the target's name kept in the temporary name, so that a target whose name
+// is as long as a file name may be still gets a valid temporary name beside it.
+constexpr std::string::size_type kNameBytesKept = 200;
 
 /// Removes the temporary file unless the rename has taken it over.
 class TemporaryFile {
@@ -65,7 +96,7 @@ public:
         std::string folder =
             slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
         std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-        name_ = folder + "." + base + ".XXXXXX";
+        name_ = folder + "." + base.substr(0, kNameBytesKept) + ".XXXXXX";
         fd_ = ::mkostemp(name_.data(), O_CLOEXEC);
         if (fd_ < 0)
             raise_os_error(path);
@@ -88,32 +119,53 @@ private:
     int fd_ = -1;
 };
 
-}  // namespace
-
-void write_text_atomically(nb::handle path, nb::handle text) {
-    std::string target = resolved_target(path);
-    mode_t mode = target_mode(target, path);
-
-    TemporaryFile temporary(target, path);
-    if (::fchmod(temporary.fd(), mode) != 0)
-        raise_os_error(path);
-    // The built-in open() on the descriptor gives the same encoding and newline
-    // handling as open(path, "w"); the descriptor stays ours (closefd=False).
-    nb::object open = pyglue::builtin(builtin_open);
-    nb::object file = pyglue::call(open, nb::int_(temporary.fd()), nb::str("w"), nb::int_(-1),
-                                   nb::none(), nb::none(), nb::none(), nb::bool_(false));
+/// Writes `text` to the open text file and closes it. The file is closed on every
+/// path; when writing fails, that error is the one reported.
+void write_and_close(nb::handle file, nb::handle text) {
     try {
         pyglue::call_method(file, write, text);
         pyglue::call_method(file, flush);
     } catch (nb::python_error&) {
-        // Closing retries the failed flush; the first error is the one to report,
-        // and the temporary file is removed either way.
+        // Closing retries the failed flush; the first error is the one to report.
         nb::object closed = nb::steal(PyObject_CallMethodNoArgs(file.ptr(), close.ptr()));
         if (!closed.is_valid())
             PyErr_Clear();
         throw;
     }
     pyglue::call_method(file, close);
+}
+
+/// Whether writing to `name` is left to open(): when it names an existing file
+/// that is not a regular one (a FIFO, a device, a directory), which has no content
+/// to lose and must not be replaced by a regular file, and when it cannot name a
+/// regular file at all ("", a trailing slash, a path that does not resolve), where
+/// open() raises its own error and creates nothing. Only an existing regular file
+/// or a new one is written through a temporary file.
+bool leave_to_open(const std::string& name) {
+    struct stat st;
+    if (::stat(name.c_str(), &st) == 0)
+        return !S_ISREG(st.st_mode);
+    return errno != ENOENT || name.empty() || name.back() == '/';
+}
+
+}  // namespace
+
+void write_text_atomically(nb::handle path, nb::handle text) {
+    nb::object open = pyglue::builtin(builtin_open);
+    if (leave_to_open(encoded_path(path))) {
+        write_and_close(pyglue::call(open, path, nb::str("w")), text);
+        return;
+    }
+    std::string target = resolved_target(path);
+    TargetAttributes attributes = target_attributes(target, path);
+
+    TemporaryFile temporary(target, path);
+    apply_attributes(temporary.fd(), attributes, path);
+    // The built-in open() on the descriptor gives the same encoding and newline
+    // handling as open(path, "w"); the descriptor stays ours (closefd=False).
+    write_and_close(pyglue::call(open, nb::int_(temporary.fd()), nb::str("w"), nb::int_(-1),
+                                 nb::none(), nb::none(), nb::none(), nb::bool_(false)),
+                    text);
     if (::fsync(temporary.fd()) != 0)
         raise_os_error(path);
     if (::rename(temporary.name().c_str(), target.c_str()) != 0)

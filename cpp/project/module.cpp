@@ -84,8 +84,9 @@ void define_project(nb::handle module) {
                 "(an assertion, skipped under ``python -O``). The text is exactly what\n"
                 "``MessageToJson`` returns for the snapshot. It is written to a temporary\n"
                 "file beside the target and renamed over it, so a failed save leaves an\n"
-                "existing file as it was. An existing file keeps its permission bits; a\n"
-                "symbolic link is followed and its target replaced.\n"
+                "existing file as it was. An existing file keeps its permission bits (and\n"
+                "its owner and group where allowed); a symbolic link is followed and its\n"
+                "target replaced. A FIFO or device is written into, never replaced.\n"
                 "\n"
                 "Raises TypeError if ``file`` is not a str, AssertionError for a wrong\n"
                 "ending, and the OSError that ``open(file, \"w\")`` would raise.",

@@ -51,10 +51,21 @@ PyModuleDef g_def = {
     .m_free = nullptr,
 };
 
-nb::object import_error_for(nb::handle source, const char* module_name, const char* name) {
-    nb::object file = nb::getattr(source, "__file__", nb::str("unknown location"));
-    PyErr_Format(PyExc_ImportError, "cannot import name '%s' from '%s' (%S)", name, module_name,
-                 file.ptr());
+/// The ImportError of `from module import name` for a missing name, with the
+/// `name` and `path` attributes that code handling import failures reads.
+[[noreturn]] void raise_missing_name(nb::handle source, const char* module_name, const char* name) {
+    nb::object file = nb::getattr(source, "__file__", nb::none());
+    if (!PyUnicode_Check(file.ptr()))
+        file = nb::none();
+    nb::object message =
+        file.is_none()
+            ? nb::steal(PyUnicode_FromFormat("cannot import name '%s' from '%s' (unknown location)",
+                                             name, module_name))
+            : nb::steal(PyUnicode_FromFormat("cannot import name '%s' from '%s' (%U)", name,
+                                             module_name, file.ptr()));
+    if (!message.is_valid())
+        raise_current();
+    PyErr_SetImportError(message.ptr(), nb::str(module_name).ptr(), file.ptr());
     raise_current();
 }
 
@@ -85,7 +96,7 @@ void import_from(nb::handle module, const char* from, std::initializer_list<cons
             if (!PyErr_ExceptionMatches(PyExc_AttributeError))
                 raise_current();
             PyErr_Clear();
-            import_error_for(source, from, name);
+            raise_missing_name(source, from, name);
         }
         nb::setattr(module, name, nb::steal(value));
     }
