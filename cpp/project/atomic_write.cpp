@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <random>
 #include <string>
 
 #include "pyglue/pyglue.h"
@@ -42,11 +43,11 @@ std::string resolved_target(nb::handle path) {
     return encoded_path(pyglue::call_method(os_path, realpath, path));
 }
 
-/// What the written file must end with: the permission bits, owner and group of
-/// the file it replaces, or the permission bits open() gives a new file.
+/// What the written file must end with when it replaces a file: that file's
+/// permission bits, owner and group. A new file gets what open() gives it.
 struct TargetAttributes {
-    mode_t mode;
     bool replaces = false;
+    mode_t mode = 0;
     uid_t owner = 0;
     gid_t group = 0;
 };
@@ -63,20 +64,20 @@ TargetAttributes target_attributes(const std::string& target, nb::handle path) {
         if (rc != 0)
             raise_os_error(path);
         return {
-            .mode = st.st_mode & 07777, .replaces = true, .owner = st.st_uid, .group = st.st_gid};
+            .replaces = true, .mode = st.st_mode & 07777, .owner = st.st_uid, .group = st.st_gid};
     }
     if (errno != ENOENT)
         raise_os_error(path);
-    mode_t mask = ::umask(0);
-    ::umask(mask);
-    return {.mode = 0666 & ~mask};
+    return {};
 }
 
 /// Gives the temporary file the attributes of the target. Owner and group are
 /// kept where the process may set them (a file written in place keeps them too);
 /// they go first because changing them clears the set-user-ID and set-group-ID bits.
 void apply_attributes(int fd, const TargetAttributes& attributes, nb::handle path) {
-    if (attributes.replaces && ::fchown(fd, attributes.owner, attributes.group) != 0 &&
+    if (!attributes.replaces)
+        return;
+    if (::fchown(fd, attributes.owner, attributes.group) != 0 &&
         ::fchown(fd, static_cast<uid_t>(-1), attributes.group) != 0) {
         // Not allowed to: the file belongs to whoever saves it, as any new file does.
     }
@@ -96,8 +97,16 @@ public:
         std::string folder =
             slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
         std::string base = slash == std::string::npos ? target : target.substr(slash + 1);
-        name_ = folder + "." + base.substr(0, kNameBytesKept) + ".XXXXXX";
-        fd_ = ::mkostemp(name_.data(), O_CLOEXEC);
+        std::string prefix = folder + "." + base.substr(0, kNameBytesKept) + ".";
+        // Created with the mode open() uses, so the process umask shapes a new
+        // file's permission bits exactly as it would for open(path, "w").
+        std::random_device random;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            name_ = prefix + std::to_string(random()) + ".tmp";
+            fd_ = ::open(name_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+            if (fd_ >= 0 || errno != EEXIST)
+                break;
+        }
         if (fd_ < 0)
             raise_os_error(path);
     }
