@@ -74,6 +74,7 @@ inline const Name start{"Start"};
 inline const Name process_events{"ProcessEvents"};
 inline const Name finalize{"Finalize"};
 inline const Name terminate_app{"TerminateApp"};
+inline const Name is_a{"IsA"};
 }  // namespace vtk
 
 }  // namespace marnox::viewer
