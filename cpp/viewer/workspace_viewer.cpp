@@ -71,6 +71,8 @@ const char* const kSetProjectDoc =
     "Parameters:\n"
     "    project: a Project (anything with workspace() and system()).\n"
     "\n"
+    "Returns None.\n"
+    "\n"
     "Example::\n"
     "\n"
     "    viewer.setProject(project)\n"
@@ -86,7 +88,10 @@ const char* const kHostInitDoc =
     "\n"
     "Sizes the window to _size, attaches the renderer and draws the first frame, sets\n"
     "the title, then calls render(), resetCamera() and render() again, so the first\n"
-    "frame shown has the camera fitted to the scene. Raises RuntimeError after stop().\n"
+    "frame shown has the camera fitted to the scene. Returns None.\n"
+    "\n"
+    "Raises RuntimeError after stop(), and on screen when VTK has no display to open\n"
+    "the window on (then use offscreen=True).\n"
     "\n"
     "Example::\n"
     "\n"
@@ -98,7 +103,7 @@ const char* const kSpinDoc =
     "\n"
     "Returns at once when there is no interactor (before init(), or off screen) and\n"
     "after stop(). Nothing is refreshed while the loop runs: for live content, call\n"
-    "render() from your own loop instead.\n";
+    "render() from your own loop instead. Returns None.\n";
 
 const char* const kRenderDoc =
     "Bring the overlays up to date, then handle pending window events and draw a frame.\n"
@@ -107,7 +112,7 @@ const char* const kRenderDoc =
     "_updateGraspableItems, _updatePlacementRegions, _updateGoalCandidates,\n"
     "_updateToolTrajectories, _updateToolForces. An error in one propagates and ends the\n"
     "frame there. Draws only on screen; off screen the next screenshot() draws. After\n"
-    "stop() it runs the updates and draws nothing.\n"
+    "stop() it runs the updates and draws nothing. Returns None.\n"
     "\n"
     "Example::\n"
     "\n"
@@ -121,13 +126,13 @@ const char* const kStopDoc =
     "per-frame updates but draws nothing, spin() returns at once, and init() and\n"
     "screenshot() raise RuntimeError, because drawing would reopen the window.\n"
     "setProject(), addGroup(), addElement() and the camera operations keep working on the\n"
-    "scene. Calling stop() again does no harm.\n";
+    "scene. Calling stop() again does no harm. Returns None.\n";
 
 const char* const kScreenshotDoc =
     "Write the window's content to the PNG file filename.\n"
     "\n"
     "The window is drawn anew and its back buffer read: RGBA, 8 bits per channel, at the\n"
-    "window's size, on screen or off screen. An existing file is replaced.\n"
+    "window's size, on screen or off screen. An existing file is replaced. Returns None.\n"
     "\n"
     "Parameters:\n"
     "    filename: exactly a str whose lower-cased form ends with MX_IMAGE_FILE_EXT\n"
@@ -147,7 +152,7 @@ const char* const kScreenshotDoc =
 const char* const kResetCameraDoc =
     "Fit the camera to everything visible, keeping its viewing direction and view-up.\n"
     "\n"
-    "Seen at the next render(); init() calls it once.\n";
+    "Seen at the next render(); init() calls it once. Returns None.\n";
 
 const char* const kZoomDoc =
     "Zoom the camera: a factor above 1 enlarges the view, below 1 shrinks it.\n"
@@ -156,7 +161,7 @@ const char* const kZoomDoc =
     "    factor: a real number (an int will do). It is converted first, so anything else\n"
     "        raises TypeError before the camera changes.\n"
     "\n"
-    "Zooms accumulate; each is seen at the next render().\n"
+    "Zooms accumulate; each is seen at the next render(). Returns None.\n"
     "\n"
     "Example::\n"
     "\n"
@@ -168,7 +173,7 @@ const char* const kSetFocalPointDoc =
     "Parameters:\n"
     "    position: three numbers (list, tuple or NumPy array); the world origin by default.\n"
     "\n"
-    "Seen at the next render().\n"
+    "Seen at the next render(). Returns None.\n"
     "\n"
     "Example::\n"
     "\n"
@@ -181,7 +186,7 @@ const char* const kAddGroupDoc =
     "    group: a VisualGroup (anything with elements()).\n"
     "\n"
     "Each element goes through self.addElement(element=...), so an override sees it.\n"
-    "The actors stay in the scene until the next setProject().\n";
+    "The actors stay in the scene until the next setProject(). Returns None.\n";
 
 const char* const kAddElementDoc =
     "Add the actor of element to the scene until the next setProject().\n"
@@ -190,7 +195,7 @@ const char* const kAddElementDoc =
     "    element: a VisualElement (anything with _getActor()).\n"
     "\n"
     "The actor is appended to _actors, then added to the renderer. Nothing is checked:\n"
-    "an element added twice has its actor added twice.\n"
+    "an element added twice has its actor added twice. Returns None.\n"
     "\n"
     "Example::\n"
     "\n"
