@@ -1,5 +1,6 @@
 """Shared fixtures: a virtual screen for on-screen windows."""
 
+import gc
 import os
 import shutil
 import subprocess
@@ -49,6 +50,33 @@ def _start_xvfb():
     raise RuntimeError("could not start Xvfb")
 
 
+# The Xvfb started for this run, if any; stopped by pytest_unconfigure.
+_xvfb = []
+
+
+def pytest_collection_modifyitems(items):
+    """Runs the tests that use the display first, keeping the order otherwise.
+
+    VTK chooses its window class once per process: a window made while there is no
+    display makes it fall back to off-screen-only windows for the rest of the run.
+    """
+    items.sort(key=lambda item: "display" not in getattr(item, "fixturenames", ()))
+
+
+def pytest_unconfigure(config):
+    """Stops the run's Xvfb once every test's objects are released.
+
+    A window that outlives its X server makes Xlib end the whole process, and pytest
+    lets go of the last test's fixture values only after the session fixtures are
+    torn down; reference cycles may hold windows until a collection.
+    """
+    gc.collect()
+    while _xvfb:
+        process = _xvfb.pop()
+        process.terminate()
+        process.wait(timeout=10)
+
+
 @pytest.fixture(scope="session")
 def display():
     """An X display for on-screen windows: the current one, or an Xvfb started for the run."""
@@ -58,6 +86,7 @@ def display():
     if shutil.which("Xvfb") is None:
         pytest.skip("no DISPLAY and no Xvfb")
     process, name = _start_xvfb()
+    _xvfb.append(process)
     os.environ["DISPLAY"] = name
     headless_window = os.environ.pop(_HEADLESS_WINDOW, None)
     try:
@@ -66,5 +95,3 @@ def display():
         del os.environ["DISPLAY"]
         if headless_window is not None:
             os.environ[_HEADLESS_WINDOW] = headless_window
-        process.terminate()
-        process.wait(timeout=10)

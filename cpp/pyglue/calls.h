@@ -40,6 +40,20 @@ inline nb::object getattr(nb::handle obj, const Name& name) {
     return checked(PyObject_GetAttr(obj.ptr(), name.ptr()));
 }
 
+/// `getattr(obj, name, fallback)`: only a missing attribute gives `fallback`; any other error
+/// propagates. Misses cost no exception object.
+inline nb::object getattr_or(nb::handle obj, const Name& name, nb::handle fallback) {
+    PyObject* value = nullptr;
+#if PY_VERSION_HEX >= 0x030D0000
+    int found = PyObject_GetOptionalAttr(obj.ptr(), name.ptr(), &value);
+#else
+    int found = _PyObject_LookupAttr(obj.ptr(), name.ptr(), &value);
+#endif
+    if (found < 0)
+        raise_current();
+    return found ? nb::steal(value) : nb::borrow(fallback);
+}
+
 /// `obj.name = value`.
 inline void setattr(nb::handle obj, const Name& name, nb::handle value) {
     if (PyObject_SetAttr(obj.ptr(), name.ptr(), value.ptr()) != 0)

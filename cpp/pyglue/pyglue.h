@@ -9,3 +9,4 @@
 #include "method.h"
 #include "module.h"
 #include "names.h"
+#include "recursion.h"

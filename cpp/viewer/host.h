@@ -18,6 +18,9 @@ struct Kind {
     void (*refresh)(nb::handle self);
 };
 
+/// Whether `stop` has been called: `_stopped` is set by `stop` and absent before it.
+bool is_stopped(nb::handle self);
+
 nb::object init(const Call& call, const Kind& kind);
 nb::object spin(const Call& call);
 nb::object render(const Call& call, const Kind& kind);

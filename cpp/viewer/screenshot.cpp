@@ -22,6 +22,7 @@ const Name get_error_code{"GetErrorCode"};
 
 }  // namespace
 
+/// `screenshot(filename)`: captures the back buffer after a fresh draw and writes it as PNG.
 nb::object screenshot(const Call& call) {
     using pyglue::call_method;
     nb::handle self = call.self();
@@ -34,6 +35,9 @@ nb::object screenshot(const Call& call) {
                      nb::str("Window not initialized, cannot take a screenshot"));
         return nb::none();
     }
+    // The capture would draw, and so reopen, a window that stop closed.
+    if (is_stopped(self))
+        pyglue::raise(PyExc_RuntimeError, "Window stopped, cannot take a screenshot");
     if (pyglue::assertions_enabled()) {
         nb::object lowered = call_method(filename, lower);
         if (!pyglue::truthy(call_method(lowered, endswith, call.global(global::image_file_ext)))) {

@@ -24,6 +24,7 @@ inline const Name trajectory{"_trajectory"};
 inline const Name pointcloud{"_pointcloud"};
 inline const Name renderers{"_renderers"};
 inline const Name image_data{"_image_data"};
+inline const Name stopped{"_stopped"};
 }  // namespace field
 
 /// Module-level names, looked up in the module namespace at call time.
@@ -73,6 +74,7 @@ inline const Name start{"Start"};
 inline const Name process_events{"ProcessEvents"};
 inline const Name finalize{"Finalize"};
 inline const Name terminate_app{"TerminateApp"};
+inline const Name is_a{"IsA"};
 }  // namespace vtk
 
 }  // namespace marnox::viewer
