@@ -1,4 +1,6 @@
 // image_viewer.cpp: the ImageViewer class: its method table and its window lifecycle.
+#include "image_viewer.h"
+
 #include "host.h"
 #include "viewer_classes.h"
 
@@ -21,14 +23,63 @@ nb::object init(const Call& call) {
 nb::object render(const Call& call) {
     return host::render(call, kImageHost);
 }
+/// Kept so that both viewers answer the same calls; an image viewer has no
+/// single renderer, so this fails with AttributeError unless `_ren` is set.
+nb::object get_renderer(const Call& call) {
+    return pyglue::getattr(call.self(), field::ren);
+}
 
-const char* const kDoc = "The current images of a project's system, in a grid of viewports.";
+const char* const kDoc =
+    "The current images of a project's system, in a grid of viewports.\n"
+    "\n"
+    "Every camera of the project's workspace gets two viewports (its colour and\n"
+    "its depth image); each render copies ``project.system().images()`` into them,\n"
+    "paired by position. The state lives in the instance attributes ``_size``,\n"
+    "``_project``, ``_renderers``, ``_image_data``, ``_actors``, ``_window`` and\n"
+    "``_interactor``.\n"
+    "\n"
+    "Example::\n"
+    "\n"
+    "    viewer = ImageViewer(size=(1280, 960))\n"
+    "    viewer.setProject(project)\n"
+    "    viewer.init(offscreen=True)\n"
+    "    viewer.render()\n"
+    "    viewer.screenshot(\"images\" + MX_IMAGE_FILE_EXT)\n";
 
 }  // namespace
 
 void define_image_viewer(nb::handle module) {
     using pyglue::MethodDef;
     pyglue::ClassBuilder(module, "ImageViewer", kDoc)
+        .def(MethodDef{
+            .name = "__init__",
+            .impl = image::construct,
+            .params = {{.name = "size",
+                        .annotation = "tuple",
+                        .default_value = nb::make_tuple(800, 600)}},
+            .doc = "Create a viewer with an empty project and a window of ``size`` (width,\n"
+                   "height) pixels, applied when a project is set. Nothing is shown yet.\n"
+                   "\n"
+                   "Raises TypeError unless ``size`` is exactly a tuple.",
+        })
+        .def(MethodDef{
+            .name = "setProject",
+            .impl = image::set_project,
+            .params = {{.name = "project", .annotation = "Project"}},
+            .returns = "None",
+            .doc = "Show ``project``: keep it and lay the window out anew, two viewports per\n"
+                   "camera of its workspace.",
+        })
+        .def(MethodDef{
+            .name = "_refreshProject",
+            .impl = image::refresh_project,
+            .params = {},
+            .returns = "None",
+            .doc = "Replace the viewport grid with one for the cameras of ``_project``: a\n"
+                   "renderer per cell, row-major from the top, and an image with its mapper\n"
+                   "and actor per viewport; then size the window. A project without cameras\n"
+                   "gets one empty cell.",
+        })
         .def(MethodDef{
             .name = "init",
             .impl = init,
@@ -56,6 +107,14 @@ void define_image_viewer(nb::handle module) {
             .impl = host::stop,
             .params = {},
             .doc = "Finalise the window, then end a running event loop.",
+        })
+        .def(MethodDef{
+            .name = "_getRenderer",
+            .impl = get_renderer,
+            .params = {},
+            .returns = "vtkRenderer",
+            .doc = "Return ``_ren``. An image viewer has no single renderer and never sets\n"
+                   "it; its renderers are ``_renderers``.",
         })
         .def(MethodDef{
             .name = "screenshot",
