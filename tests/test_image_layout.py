@@ -164,6 +164,7 @@ def test_camera_count_error_propagates_after_the_teardown():
         ("render", "(self)"),
         ("stop", "(self)"),
         ("screenshot", "(self, filename: 'str')"),
+        ("_updateImages", "(self) -> 'None'"),
     ],
 )
 def test_signatures(method, signature):

@@ -122,6 +122,19 @@ void define_image_viewer(nb::handle module) {
             .params = {{.name = "filename", .annotation = "str"}},
             .doc = "Write the window to the PNG file ``filename``.",
         })
+        .def(MethodDef{
+            .name = "_updateImages",
+            .impl = image::update_images,
+            .params = {},
+            .returns = "None",
+            .doc = "Copy each image of ``_project.system().images()`` upside down into a new\n"
+                   "VTK array of its ``NUMPY_TO_VTK_TYPE`` type and make it the scalars of\n"
+                   "the viewport's image, pairing images and viewports by position.\n"
+                   "\n"
+                   "Raises KeyError for an element type missing from the table and\n"
+                   "IndexError for an array of fewer than three dimensions, before that\n"
+                   "viewport is touched. Arrays in either byte order show their values.",
+        })
         .finish();
 }
 

@@ -10,4 +10,7 @@ nb::object construct(const Call& call);
 nb::object set_project(const Call& call);
 nb::object refresh_project(const Call& call);
 
+// The per-frame image refresh (image_update.cpp).
+nb::object update_images(const Call& call);
+
 }  // namespace marnox::viewer::image

@@ -1,0 +1,130 @@
+// image_copy.cpp: the one copy of a camera image into VTK's memory, flipped upside down.
+#include "image_copy.h"
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+namespace marnox::viewer {
+namespace {
+
+/// One axis of a row after merging: `size` elements `stride` bytes apart.
+struct Axis {
+    Py_ssize_t size;
+    Py_ssize_t stride;
+};
+
+/// The axes of one row (all but the first), outermost first, with axes of
+/// size 1 dropped and neighbours that step evenly merged, so that a row that
+/// lies contiguously in memory ends up as one axis with a stride of one element.
+std::vector<Axis> row_axes(const StridedArray& src) {
+    std::vector<Axis> axes;
+    for (int k = 1; k < src.ndim; ++k) {
+        Axis axis{src.shape[k], src.strides[k]};
+        if (axis.size == 1)
+            continue;
+        if (!axes.empty() && axes.back().stride == axis.stride * axis.size)
+            axes.back() = {axes.back().size * axis.size, axis.stride};
+        else
+            axes.push_back(axis);
+    }
+    if (axes.empty())
+        axes.push_back({1, src.itemsize});
+    return axes;
+}
+
+template <typename T>
+T reversed_bytes(T value) {
+    if constexpr (sizeof(T) == 2)
+        return static_cast<T>(__builtin_bswap16(value));
+    else if constexpr (sizeof(T) == 4)
+        return __builtin_bswap32(value);
+    else if constexpr (sizeof(T) == 8)
+        return __builtin_bswap64(value);
+    else
+        return value;
+}
+
+/// Copies `n` elements `stride` bytes apart to consecutive memory; returns the end.
+/// Loads go through memcpy because NumPy arrays need not be aligned.
+template <typename T, bool Swap>
+char* copy_line(const char* src, Py_ssize_t n, Py_ssize_t stride, char* dst) {
+    for (Py_ssize_t i = 0; i < n; ++i, src += stride, dst += sizeof(T)) {
+        T value;
+        std::memcpy(&value, src, sizeof(T));
+        if constexpr (Swap)
+            value = reversed_bytes(value);
+        std::memcpy(dst, &value, sizeof(T));
+    }
+    return dst;
+}
+
+using LineCopy = char* (*)(const char*, Py_ssize_t, Py_ssize_t, char*);
+
+template <typename T>
+LineCopy line_copy_of(bool swap_bytes) {
+    return swap_bytes ? copy_line<T, true> : copy_line<T, false>;
+}
+
+LineCopy line_copy_for(Py_ssize_t itemsize, bool swap_bytes) {
+    switch (itemsize) {
+        case 1:
+            return line_copy_of<std::uint8_t>(false);
+        case 2:
+            return line_copy_of<std::uint16_t>(swap_bytes);
+        case 4:
+            return line_copy_of<std::uint32_t>(swap_bytes);
+        default:
+            return line_copy_of<std::uint64_t>(swap_bytes);
+    }
+}
+
+/// Copies one row of any shape element by element, walking the outer axes
+/// like an odometer and the innermost with `line`.
+char* copy_strided_row(const char* src, const std::vector<Axis>& axes, LineCopy line, char* dst) {
+    const size_t outer = axes.size() - 1;
+    const Axis inner = axes[outer];
+    std::vector<Py_ssize_t> index(outer, 0);
+    for (;;) {
+        dst = line(src, inner.size, inner.stride, dst);
+        size_t k = outer;
+        while (k > 0) {
+            --k;
+            src += axes[k].stride;
+            if (++index[k] < axes[k].size)
+                break;
+            src -= axes[k].stride * axes[k].size;
+            index[k] = 0;
+            if (k == 0)
+                return dst;
+        }
+        if (outer == 0)
+            return dst;
+    }
+}
+
+}  // namespace
+
+void copy_rows_flipped(const StridedArray& src, char* dst, bool swap_bytes) {
+    for (int k = 0; k < src.ndim; ++k)
+        if (src.shape[k] == 0)
+            return;
+    const Py_ssize_t rows = src.shape[0];
+    const std::vector<Axis> axes = row_axes(src);
+    const bool contiguous = axes.size() == 1 && axes[0].stride == src.itemsize;
+    const bool plain = contiguous && (!swap_bytes || src.itemsize == 1);
+    const LineCopy line = line_copy_for(src.itemsize, swap_bytes);
+    const Py_ssize_t row_bytes = plain ? axes[0].size * src.itemsize : 0;
+
+    const char* row = src.data + (rows - 1) * src.strides[0];
+    for (Py_ssize_t r = 0; r < rows; ++r, row -= src.strides[0]) {
+        if (plain) {
+            std::memcpy(dst, row, static_cast<size_t>(row_bytes));
+            dst += row_bytes;
+        } else {
+            dst = copy_strided_row(row, axes, line, dst);
+        }
+    }
+}
+
+}  // namespace marnox::viewer
