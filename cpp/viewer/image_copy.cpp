@@ -81,25 +81,23 @@ LineCopy line_copy_for(Py_ssize_t itemsize, bool swap_bytes) {
 
 /// Copies one row of any shape element by element, walking the outer axes
 /// like an odometer and the innermost with `line`.
-char* copy_strided_row(const char* src, const std::vector<Axis>& axes, LineCopy line, char* dst) {
+void copy_strided_row(const char* src, const std::vector<Axis>& axes, LineCopy line, char* dst) {
     const size_t outer = axes.size() - 1;
     const Axis inner = axes[outer];
     std::vector<Py_ssize_t> index(outer, 0);
     for (;;) {
         dst = line(src, inner.size, inner.stride, dst);
         size_t k = outer;
-        while (k > 0) {
+        for (;;) {
+            if (k == 0)
+                return;
             --k;
             src += axes[k].stride;
             if (++index[k] < axes[k].size)
                 break;
             src -= axes[k].stride * axes[k].size;
             index[k] = 0;
-            if (k == 0)
-                return dst;
         }
-        if (outer == 0)
-            return dst;
     }
 }
 
@@ -111,19 +109,23 @@ void copy_rows_flipped(const StridedArray& src, char* dst, bool swap_bytes) {
             return;
     const Py_ssize_t rows = src.shape[0];
     const std::vector<Axis> axes = row_axes(src);
+    Py_ssize_t row_bytes = src.itemsize;
+    for (const Axis& axis : axes) row_bytes *= axis.size;
     const bool contiguous = axes.size() == 1 && axes[0].stride == src.itemsize;
     const bool plain = contiguous && (!swap_bytes || src.itemsize == 1);
     const LineCopy line = line_copy_for(src.itemsize, swap_bytes);
-    const Py_ssize_t row_bytes = plain ? axes[0].size * src.itemsize : 0;
 
-    const char* row = src.data + (rows - 1) * src.strides[0];
-    for (Py_ssize_t r = 0; r < rows; ++r, row -= src.strides[0]) {
-        if (plain) {
-            std::memcpy(dst, row, static_cast<size_t>(row_bytes));
-            dst += row_bytes;
-        } else {
-            dst = copy_strided_row(row, axes, line, dst);
-        }
+    // The source is read forward through memory, as NumPy copies it; each row
+    // lands in its mirrored place.
+    const bool ascending = src.strides[0] >= 0;
+    const char* row = src.data + (ascending ? 0 : (rows - 1) * src.strides[0]);
+    const Py_ssize_t step = ascending ? src.strides[0] : -src.strides[0];
+    for (Py_ssize_t r = 0; r < rows; ++r, row += step) {
+        char* out = dst + (ascending ? rows - 1 - r : r) * row_bytes;
+        if (plain)
+            std::memcpy(out, row, static_cast<size_t>(row_bytes));
+        else
+            copy_strided_row(row, axes, line, out);
     }
 }
 
