@@ -33,6 +33,7 @@ std::vector<Axis> row_axes(const StridedArray& src) {
     return axes;
 }
 
+/// The element with its bytes in the opposite order.
 template <typename T>
 T reversed_bytes(T value) {
     if constexpr (sizeof(T) == 2)
@@ -61,11 +62,14 @@ char* copy_line(const char* src, Py_ssize_t n, Py_ssize_t stride, char* dst) {
 
 using LineCopy = char* (*)(const char*, Py_ssize_t, Py_ssize_t, char*);
 
+/// The line copy for elements of type `T`.
 template <typename T>
 LineCopy line_copy_of(bool swap_bytes) {
     return swap_bytes ? copy_line<T, true> : copy_line<T, false>;
 }
 
+/// The line copy for elements of `itemsize` bytes (1, 2, 4 or 8); single
+/// bytes have no order to reverse.
 LineCopy line_copy_for(Py_ssize_t itemsize, bool swap_bytes) {
     switch (itemsize) {
         case 1:

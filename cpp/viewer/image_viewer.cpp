@@ -7,6 +7,7 @@
 namespace marnox::viewer {
 namespace {
 
+/// The image viewer's refresh step of render: `self._updateImages()`.
 void refresh_images(nb::handle self) {
     pyglue::call_method(self, method::update_images);
 }
@@ -17,9 +18,11 @@ const host::Kind kImageHost = {
     .refresh = refresh_images,
 };
 
+/// `init(offscreen)`: the host's, without sizing or renderers (the layout does both).
 nb::object init(const Call& call) {
     return host::init(call, kImageHost);
 }
+/// `render()`: the host's, with `_updateImages` as its refresh step.
 nb::object render(const Call& call) {
     return host::render(call, kImageHost);
 }
