@@ -169,9 +169,11 @@ def test_model_error_propagates_unchanged():
     assert raised.value is failure
 
 
-def test_each_refresh_copies_into_a_new_array():
+def test_each_render_copies_into_a_new_array():
     image = np.zeros((3, 4, 1), np.int32)
-    image_viewer = viewer_showing([image])
+    image_viewer = viewer.ImageViewer()
+    image_viewer.setProject(Cell(1, [image]))
+    image_viewer.render()
     first = scalars(image_viewer, 0)
 
     image[:] = 5
