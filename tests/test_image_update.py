@@ -121,6 +121,15 @@ def test_generated_views(shape, steps, order, dtype):
     np.testing.assert_array_equal(shown(image_viewer, 0), view)
 
 
+@pytest.mark.parametrize("columns", [1, 21, 22, 64, 85, 333, 1001])
+@pytest.mark.parametrize("first_column", [0, 1])
+def test_rows_of_any_length_and_offset_copy_whole(columns, first_column):
+    # Long rows go through the cache-line-wise copy; its ends must meet exactly.
+    image = picture((9, columns + first_column, 3), np.uint8, seed=columns)[:, first_column:]
+    image_viewer = viewer_showing([image])
+    np.testing.assert_array_equal(shown(image_viewer, 0), image)
+
+
 @pytest.mark.parametrize("n_images", [3, 5])
 def test_images_and_viewports_pair_by_position(n_images):
     images = [np.full((2, 3, 1), index, np.uint8) for index in range(n_images)]
