@@ -110,12 +110,11 @@ void copy_strided_row(const char* src, const std::vector<Axis>& axes, LineCopy l
 }
 
 /// Copies `n` contiguous bytes into fresh memory. On x86 the whole cache lines
-/// of `dst` are written with non-temporal stores, so they are not first read
-/// from memory as ordinary stores would; that read is most of the price of
-/// filling a new array, and with the rows written in mirrored order it would
-/// also run backwards through memory, where the prefetcher does not follow.
-/// The partial lines at both ends take ordinary stores: a line filled by
-/// two separate non-temporal writes goes to memory twice.
+/// of `dst` go out with non-temporal stores: ordinary stores would first read
+/// each line from memory, most of the price of filling a new array, and in
+/// mirrored row order that read runs backwards, where the prefetcher does not
+/// follow. Partial lines at the ends take ordinary stores, since a line written
+/// in two non-temporal parts goes to memory twice.
 void copy_row_streaming(char* dst, const char* src, size_t n) {
 #if defined(__SSE2__)
     constexpr size_t line = 64;
