@@ -69,12 +69,14 @@ nb::object call(nb::handle fn, Args... args) {
                                        sizeof...(Args) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
-/// `fn(k0=values[0], k1=values[1], ...)` with the keyword names of `kw`.
+/// `fn(k0=values[0], k1=values[1], ...)` with the keyword names of `kw`. Values
+/// beyond the names come first and go by position: `fn(p0, k0=v0)`.
 template <typename... Args>
 nb::object call_kw(nb::handle fn, const KwNames& kw, Args... values) {
     PyObject* argv[] = {nullptr, nb::handle(values).ptr()...};
-    return checked(
-        PyObject_Vectorcall(fn.ptr(), argv + 1, PY_VECTORCALL_ARGUMENTS_OFFSET, kw.ptr()));
+    size_t positional = sizeof...(Args) - static_cast<size_t>(kw.size());
+    return checked(PyObject_Vectorcall(fn.ptr(), argv + 1,
+                                       positional | PY_VECTORCALL_ARGUMENTS_OFFSET, kw.ptr()));
 }
 
 /// `obj.name(args...)`: looked up on every call, so a subclass override runs.
@@ -85,12 +87,14 @@ nb::object call_method(nb::handle obj, const Name& name, Args... args) {
         name.ptr(), argv, (1 + sizeof...(Args)) | PY_VECTORCALL_ARGUMENTS_OFFSET, nullptr));
 }
 
-/// `obj.name(k0=values[0], ...)` with the keyword names of `kw`.
+/// `obj.name(k0=values[0], ...)` with the keyword names of `kw`. Values beyond
+/// the names come first and go by position: `obj.name(p0, k0=v0)`.
 template <typename... Args>
 nb::object call_method_kw(nb::handle obj, const Name& name, const KwNames& kw, Args... values) {
     PyObject* argv[] = {obj.ptr(), nb::handle(values).ptr()...};
-    return checked(
-        PyObject_VectorcallMethod(name.ptr(), argv, 1 | PY_VECTORCALL_ARGUMENTS_OFFSET, kw.ptr()));
+    size_t positional = 1 + sizeof...(Args) - static_cast<size_t>(kw.size());
+    return checked(PyObject_VectorcallMethod(
+        name.ptr(), argv, positional | PY_VECTORCALL_ARGUMENTS_OFFSET, kw.ptr()));
 }
 
 }  // namespace pyglue

@@ -31,6 +31,7 @@ void import_vtk(nb::handle module) {
         "VTK_CHAR",          "VTK_SHORT",          "VTK_INT",          "VTK_LONG_LONG",
         "VTK_FLOAT",         "VTK_DOUBLE"};
     pyglue::import_from(module, "vtkmodules.vtkCommonCore", type_constants);
+    pyglue::import_from(module, "vtkmodules.vtkCommonCore", {"vtkDataArray"});
     pyglue::import_from(module, "vtkmodules.vtkCommonColor", {"vtkNamedColors"});
     pyglue::import_from(module, "vtkmodules.vtkCommonDataModel", {"vtkImageData"});
     pyglue::import_from(module, "vtkmodules.vtkIOImage", {"vtkPNGWriter"});

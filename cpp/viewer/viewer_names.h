@@ -40,6 +40,7 @@ inline const Name vtk_named_colors{"vtkNamedColors"};
 inline const Name vtk_image_data{"vtkImageData"};
 inline const Name vtk_image_mapper{"vtkImageMapper"};
 inline const Name vtk_actor_2d{"vtkActor2D"};
+inline const Name vtk_data_array{"vtkDataArray"};
 inline const Name numpy_support{"numpy_support"};
 inline const Name np{"np"};
 inline const Name image_file_ext{"MX_IMAGE_FILE_EXT"};
@@ -58,6 +59,7 @@ inline const Name render{"render"};
 inline const Name reset_camera{"resetCamera"};
 inline const Name get_renderer{"_getRenderer"};
 inline const Name update_images{"_updateImages"};
+inline const Name refresh_project{"_refreshProject"};
 }  // namespace method
 
 /// VTK methods called through VTK's Python wrapping.

@@ -1,0 +1,121 @@
+// image_layout.cpp: ImageViewer construction and the viewport grid, two viewports per camera.
+#include <cmath>
+
+#include "image_viewer.h"
+#include "interfaces/image_model.h"
+
+namespace marnox::viewer::image {
+namespace {
+
+using pyglue::call_method;
+
+const Name get_actors{"GetActors"};
+const Name remove_all_items{"RemoveAllItems"};
+const Name remove_actor{"RemoveActor"};
+const Name remove_renderer{"RemoveRenderer"};
+const Name get_color_3d{"GetColor3d"};
+const Name set_background{"SetBackground"};
+const Name set_viewport{"SetViewport"};
+const Name set_input_data{"SetInputData"};
+const Name set_color_window{"SetColorWindow"};
+const Name set_color_level{"SetColorLevel"};
+const Name set_mapper{"SetMapper"};
+const Name add_actor{"AddActor"};
+
+/// Takes the previous grid's actors and renderers out of the window.
+void tear_down(nb::handle self, nb::handle window) {
+    nb::object renderers = pyglue::getattr(self, field::renderers);
+    for (nb::handle renderer : renderers)
+        call_method(call_method(renderer, get_actors), remove_all_items);
+    pyglue::for_each_pair(
+        pyglue::getattr(self, field::actors), renderers,
+        [](nb::handle actor, nb::handle renderer) { call_method(renderer, remove_actor, actor); });
+    for (nb::handle renderer : renderers) call_method(window, remove_renderer, renderer);
+}
+
+/// Rows and columns for `n_viewports`: never taller than wide, and one cell
+/// for a project without cameras so that the window still shows a background.
+std::pair<Py_ssize_t, Py_ssize_t> grid_of(Py_ssize_t n_viewports) {
+    if (n_viewports == 0)
+        return {1, 1};
+    auto rows = static_cast<Py_ssize_t>(std::floor(std::sqrt(static_cast<double>(n_viewports))));
+    auto columns = static_cast<Py_ssize_t>(
+        std::ceil(static_cast<double>(n_viewports) / static_cast<double>(rows)));
+    return {rows, columns};
+}
+
+/// `[xmin, ymin, xmax, ymax]` of a cell, row 0 at the top of the window.
+nb::list viewport_of(Py_ssize_t row, Py_ssize_t column, Py_ssize_t rows, Py_ssize_t columns) {
+    nb::list rect;
+    rect.append(nb::float_(static_cast<double>(column) / static_cast<double>(columns)));
+    rect.append(nb::float_(static_cast<double>(rows - row - 1) / static_cast<double>(rows)));
+    rect.append(nb::float_(static_cast<double>(column + 1) / static_cast<double>(columns)));
+    rect.append(nb::float_(static_cast<double>(rows - row) / static_cast<double>(rows)));
+    return rect;
+}
+
+}  // namespace
+
+nb::object construct(const Call& call) {
+    nb::handle self = call.self();
+    nb::handle size = call.arg(1);
+    pyglue::require_exact_type(size, &PyTuple_Type, "size");
+    pyglue::setattr(self, field::size, size);
+    pyglue::setattr(self, field::project, pyglue::call(call.global(global::project_class)));
+    pyglue::setattr(self, field::renderers, nb::list());
+    pyglue::setattr(self, field::image_data, nb::list());
+    pyglue::setattr(self, field::actors, nb::list());
+    pyglue::setattr(self, field::window, pyglue::call(call.global(global::vtk_render_window)));
+    pyglue::setattr(self, field::interactor, nb::none());
+    return nb::none();
+}
+
+nb::object set_project(const Call& call) {
+    pyglue::setattr(call.self(), field::project, call.arg(1));
+    call_method(call.self(), method::refresh_project);
+    return nb::none();
+}
+
+nb::object refresh_project(const Call& call) {
+    nb::handle self = call.self();
+    nb::object window = pyglue::getattr(self, field::window);
+    tear_down(self, window);
+    // Replaced, not emptied: whoever holds the old lists keeps them as they were.
+    nb::list renderers, image_data_list, actors;
+    pyglue::setattr(self, field::renderers, renderers);
+    pyglue::setattr(self, field::image_data, image_data_list);
+    pyglue::setattr(self, field::actors, actors);
+
+    model::ImageProject project{pyglue::getattr(self, field::project)};
+    Py_ssize_t n_viewports = 2 * project.camera_count();
+    auto [rows, columns] = grid_of(n_viewports);
+
+    nb::object colors = pyglue::call(call.global(global::vtk_named_colors));
+    nb::str alice_blue("AliceBlue");
+    for (Py_ssize_t row = 0; row < rows; ++row) {
+        for (Py_ssize_t column = 0; column < columns; ++column) {
+            nb::object renderer = pyglue::call(call.global(global::vtk_renderer));
+            call_method(renderer, set_background, call_method(colors, get_color_3d, alice_blue));
+            call_method(renderer, set_viewport, viewport_of(row, column, rows, columns));
+            call_method(window, vtk::add_renderer, renderer);
+            renderers.append(renderer);
+        }
+    }
+
+    for (Py_ssize_t index = 0; index < n_viewports; ++index) {
+        nb::object image_data = pyglue::call(call.global(global::vtk_image_data));
+        nb::object mapper = pyglue::call(call.global(global::vtk_image_mapper));
+        call_method(mapper, set_input_data, image_data);
+        call_method(mapper, set_color_window, nb::int_(255));
+        call_method(mapper, set_color_level, nb::float_(127.5));
+        nb::object actor = pyglue::call(call.global(global::vtk_actor_2d));
+        call_method(actor, set_mapper, mapper);
+        call_method(PyList_GET_ITEM(renderers.ptr(), index), add_actor, actor);
+        image_data_list.append(image_data);
+        actors.append(actor);
+    }
+    call_method(window, vtk::set_size, pyglue::getattr(self, field::size));
+    return nb::none();
+}
+
+}  // namespace marnox::viewer::image
