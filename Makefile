@@ -6,7 +6,7 @@ DEMO_OUT ?= marnox-demo
 SOURCES := CMakeLists.txt pyproject.toml $(shell find cpp src proto -type f \
 	\( -name '*.cpp' -o -name '*.h' -o -name '*.py' -o -name '*.pyi' -o -name '*.proto' -o -name 'py.typed' \))
 
-.PHONY: all demo test lint format sanitize
+.PHONY: all demo test lint format sanitize bench fuzz soak
 
 all: build/.installed
 
@@ -47,3 +47,16 @@ sanitize: build/.deps
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	PYTHONMALLOC=malloc $(SANITIZE_VENV)/bin/python -m pytest -q -p no:cacheprovider
+
+# Every benchmark, as one table of medians and ratios to baselines run alongside.
+bench: build/.installed
+	$(PYTHON) bench/run_all.py
+
+# The generated-input tests with many more examples than the default run.
+fuzz: build/.installed
+	MARNOX_HYPOTHESIS_PROFILE=long $(PYTHON) -m pytest -q tests/test_fuzz_project_files.py \
+		tests/test_fuzz_arguments.py tests/test_fuzz_images.py
+
+# The long runs at full size.
+soak: build/.installed
+	MARNOX_SOAK=full $(PYTHON) -m pytest -q tests/test_long_runs.py

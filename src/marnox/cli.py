@@ -66,6 +66,9 @@ def write_workspace_png(project, path, size=DEFAULT_SIZE):
     viewer = WorkspaceViewer(size=tuple(size), trajectory=True, pointcloud=True)
     viewer.setProject(project)
     viewer.init(offscreen=True)
+    # init fits the whole scene, point cloud and camera poles included, with a
+    # generous margin; come a little closer so the cell fills the picture.
+    viewer.zoom(1.2)
     viewer.render()
     _screenshot(viewer, path)
 
