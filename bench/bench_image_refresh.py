@@ -23,11 +23,11 @@ import time
 from typing import Callable, Dict, List
 
 import numpy as np
-from marnox.project import Project
 from vtkmodules.util import numpy_support
 
 from marnox import viewer
 from marnox.camera import Camera
+from marnox.project import Project
 
 CAMERAS = 8
 # Twice the last-level cache of common machines: writing it evicts the images,

@@ -1,0 +1,38 @@
+"""Every benchmark in one table: medians and ratios to baselines measured in the same run."""
+
+import os
+import sys
+
+os.environ.setdefault("VTK_DEFAULT_OPENGL_WINDOW", "vtkEGLRenderWindow")
+
+import bench_files  # noqa: E402
+import bench_image_refresh  # noqa: E402
+import bench_viewer  # noqa: E402
+from harness import format_seconds, print_table  # noqa: E402
+
+
+def image_rows(rounds=30):
+    rows = []
+    for row in bench_image_refresh.run(rounds):
+        case = f"_updateImages(), {row['case']}"
+        measured = format_seconds(row["median_s"])
+        rows.append((case, measured, "straightforward path", row["vs_straightforward"], 0.75))
+        floor_target = 1.2 if "1920x1080" in row["case"] else None
+        rows.append((case, measured, "copy floor", row["vs_copy_floor"], floor_target))
+    return rows
+
+
+def main():
+    rows = []
+    rows += bench_viewer.render_rows()
+    rows += bench_viewer.scene_rows(1000)
+    rows += bench_viewer.scene_rows(10000, rounds=3)
+    rows += bench_viewer.memory_rows()
+    rows += bench_files.file_rows()
+    rows += image_rows()
+    print_table(rows)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
