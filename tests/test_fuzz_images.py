@@ -1,6 +1,7 @@
 """Generated images for the refresh: any shape, strides, element type and byte order."""
 
 import numpy as np
+import pytest
 from hypothesis import given
 from hypothesis import strategies as st
 from hypothesis.extra import numpy as hnp
@@ -31,10 +32,19 @@ class Cell:
         return self.current
 
 
-CELL = Cell()
-VIEWER = viewer.ImageViewer(size=(64, 48))
-VIEWER.setProject(CELL)
-VIEWER.init(offscreen=True)
+@pytest.fixture(scope="module")
+def shown_by():
+    """An off-screen viewer of one camera, made when the first test needs it.
+
+    Not at import: VTK settles its window class with the first window, and the
+    on-screen tests must get theirs while the test display is up.
+    """
+    cell = Cell()
+    image_viewer = viewer.ImageViewer(size=(64, 48))
+    image_viewer.setProject(cell)
+    image_viewer.init(offscreen=True)
+    yield cell, image_viewer
+    image_viewer.stop()
 
 
 def straightforward(image, vtk_type):
@@ -67,9 +77,10 @@ def images(draw):
 
 
 @given(image=images())
-def test_refresh_equals_straightforward_path_or_fails_before_touching(image):
-    before = VIEWER._image_data[0].GetPointData().GetScalars()
-    CELL.current = [image]
+def test_refresh_equals_straightforward_path_or_fails_before_touching(shown_by, image):
+    cell, image_viewer = shown_by
+    before = image_viewer._image_data[0].GetPointData().GetScalars()
+    cell.current = [image]
     vtk_type = viewer.NUMPY_TO_VTK_TYPE.get(image.dtype.type)
     if vtk_type is None:
         expected = KeyError
@@ -81,20 +92,20 @@ def test_refresh_equals_straightforward_path_or_fails_before_touching(image):
         expected = None
     if expected is not None:
         try:
-            VIEWER._updateImages()
+            image_viewer._updateImages()
         except expected:
             pass
         else:
             raise AssertionError(f"{expected.__name__} not raised for {image.dtype} {image.shape}")
-        assert VIEWER._image_data[0].GetPointData().GetScalars() is before
+        assert image_viewer._image_data[0].GetPointData().GetScalars() is before
         return
 
-    VIEWER._updateImages()
-    shown = VIEWER._image_data[0].GetPointData().GetScalars()
+    image_viewer._updateImages()
+    shown = image_viewer._image_data[0].GetPointData().GetScalars()
     reference = straightforward(image.astype(image.dtype.newbyteorder("=")), vtk_type)
     assert shown.GetDataType() == reference.GetDataType()
     assert shown.GetNumberOfComponents() == reference.GetNumberOfComponents()
     assert shown.GetNumberOfTuples() == reference.GetNumberOfTuples()
     np.testing.assert_array_equal(vtk_to_numpy(shown), vtk_to_numpy(reference))
-    assert VIEWER._image_data[0].GetDimensions() == (image.shape[1], image.shape[0], 1)
-    VIEWER.render()
+    assert image_viewer._image_data[0].GetDimensions() == (image.shape[1], image.shape[0], 1)
+    image_viewer.render()
