@@ -36,9 +36,13 @@ format: build/.deps
 # The test suite against a build with AddressSanitizer and UndefinedBehaviorSanitizer,
 # installed into its own virtual environment so the normal build stays as it is.
 SANITIZE_VENV := build/venv-sanitize
-SANITIZE_PRELOAD = $(shell gcc -print-file-name=libasan.so):$(shell gcc -print-file-name=libubsan.so)
+SANITIZE_PRELOAD = $(shell gcc -print-file-name=libasan.so):$(shell gcc -print-file-name=libubsan.so):$(CURDIR)/build/keep_loaded.so
 
-sanitize: build/.deps
+build/keep_loaded.so: tools/keep_loaded.c
+	@mkdir -p build
+	gcc -shared -fPIC -O2 -o $@ $<
+
+sanitize: build/.deps build/keep_loaded.so
 	test -x $(SANITIZE_VENV)/bin/python || $(PYTHON) -m venv --system-site-packages $(SANITIZE_VENV)
 	$(SANITIZE_VENV)/bin/python -m pip install -q --disable-pip-version-check --no-build-isolation \
 		--no-deps -Cbuild-dir=build/sanitize -Ccmake.define.MARNOX_SANITIZE=ON .
@@ -46,7 +50,7 @@ sanitize: build/.deps
 	ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:allocator_may_return_null=1 \
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-	PYTHONMALLOC=malloc $(SANITIZE_VENV)/bin/python -m pytest -q -p no:cacheprovider
+	MARNOX_SANITIZE=1 PYTHONMALLOC=malloc $(SANITIZE_VENV)/bin/python -m pytest -q -p no:cacheprovider
 
 # Every benchmark, as one table of medians and ratios to baselines run alongside.
 bench: build/.installed

@@ -35,10 +35,13 @@ def _start_xvfb():
         if os.path.exists(socket) or os.path.exists(f"/tmp/.X{number}-lock"):
             continue
         display = f":{number}"
+        # The X server is not ours to check: keep a sanitizer run's preloads out of it.
+        environment = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
         process = subprocess.Popen(
             ["Xvfb", display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
             stdout=subprocess.DEVNULL,
             stderr=subprocess.DEVNULL,
+            env=environment,
         )
         for _ in range(100):
             if os.path.exists(socket):
