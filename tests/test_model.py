@@ -131,6 +131,18 @@ def test_pose_defaults_and_degenerate_input():
         Pose.fromAxisAngle((0, 0, 0), 1.0)
 
 
+@pytest.mark.parametrize(
+    "orientation",
+    [(2, 0, 0, 0), (1, -0.0, 0, 0), (-1, 0, 0, 0), (0.3, -0.2, 0.9, 0.1), (0.5, 0.5, 0.5, 0.5)],
+)
+def test_pose_normalises_exactly_like_numpy(orientation):
+    # Saved files hold these numbers: they must not move by a bit between versions.
+    q = np.array(orientation, dtype=float)
+    q = q / np.linalg.norm(q)
+    expected = tuple((-q if q[0] < 0 else q).tolist())
+    assert repr(Pose((0, 0, 0), orientation).orientation()) == repr(expected)
+
+
 def test_look_at_gives_an_optical_frame():
     pose = Pose.lookAt((1, -2, 3), (1, 0, 3))
     r = pose.rotation()
