@@ -528,6 +528,18 @@ def test_behavior_round_trip(steps):
     assert restored.name() == "pick" and restored.steps() == behavior.steps()
 
 
+@pytest.mark.parametrize(
+    "fill",
+    [lambda m: m.steps.add(kind="", target="box"), lambda m: m.ClearField("name")],
+    ids=["step-kind", "name"],
+)
+def test_behavior_from_model_rejects_missing_names(fill):
+    message = Behavior._ToModel(Behavior("pick", [("move", "box")]))
+    fill(message)
+    with pytest.raises(ValueError):
+        Behavior._FromModel(message)
+
+
 def test_behavior_text_indents_by_level():
     text = Behavior("place", [("release", "box")])._str(2)
     assert text == "    behavior place (1 step)\n      1. release box\n"
