@@ -455,6 +455,18 @@ def test_restored_workspace_builds_actors_only_when_asked(sample, builtActors):
     assert len(builtActors) == len(elements)
 
 
+def test_saving_a_loaded_workspace_writes_the_same_text(sample):
+    workspace = Workspace()
+    workspace._setSnapshot(sample.workspace()._getSnapshot())
+    signed = Pose((0.0, -0.0, 1.0), (1.0, -0.0, 0.0, 0.0))
+    workspace.addItem(Item("signed", signed, [VisualBox((1, 1, 1), offset=signed)]))
+    text = json_format.MessageToJson(workspace._getSnapshot())
+    assert '"y": -0.0' in text
+    restored = Workspace()
+    restored._setSnapshot(json_format.Parse(text, project_pb2.WorkspaceModel()))
+    assert json_format.MessageToJson(restored._getSnapshot()) == text
+
+
 @pytest.mark.parametrize(
     "shape",
     [
@@ -491,7 +503,7 @@ def test_bad_snapshot_leaves_workspace_untouched():
     message = project_pb2.WorkspaceModel()
     message.items.add(name="twin")
     message.cameras.add().node.name = "twin"
-    with pytest.raises(ValueError):
+    with pytest.raises(ValueError, match="twin"):
         workspace._setSnapshot(message)
     assert list(workspace.getItems()) == ["keep"]
 

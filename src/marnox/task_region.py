@@ -40,11 +40,15 @@ class TaskRegion(Item):
         return self._size
 
     @staticmethod
-    def _ToModel(region):
-        """A ``TaskRegionModel`` message describing ``region``."""
-        message = _messages.project_pb2.TaskRegionModel()
+    def _ToModel(region, target=None):
+        """A ``TaskRegionModel`` message describing ``region``.
+
+        Fills ``target`` in place when given (see ``Item._ToModel``).
+        """
+        message = _messages.project_pb2.TaskRegionModel() if target is None else target
         region._toNodeModel(message.node)
-        message.size.x, message.size.y, message.size.z = region._size
+        size = message.size
+        size.x, size.y, size.z = region._size
         return message
 
     @staticmethod
