@@ -24,6 +24,8 @@ from vtkmodules.vtkRenderingCore import vtkActor, vtkPolyDataMapper
 from marnox.pose import Pose
 
 _EMPTY_IDS = np.zeros(0, dtype=np.int64)
+# Poses are immutable, so every element can start from this one.
+_IDENTITY = Pose()
 
 
 def _mappedActor(algorithm):
@@ -61,8 +63,8 @@ class VisualElement:
 
     def __init__(self, offset=None):
         """Create the element; ``offset`` defaults to the identity."""
-        self._offset = Pose() if offset is None else offset
-        self._frame = Pose()
+        self._offset = _IDENTITY if offset is None else offset
+        self._frame = _IDENTITY
         self._actor = None
         self._matrix = None
 
