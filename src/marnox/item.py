@@ -28,7 +28,6 @@ class Item:
         self._shapes = []
         self._children = []
         self._placed = []
-        self._group = VisualGroup()
         for shape in shapes:
             self.addShape(shape)
         for child in children:
@@ -100,12 +99,11 @@ class Item:
 
     def _getVisualGroup(self):
         """This node's own elements (not its children's), placed in world coordinates."""
-        return self._group
+        return VisualGroup(self._placed)
 
     def _attach(self, element):
         # Elements attached here follow the node's frame.
         self._placed.append(element)
-        self._group.add(element)
         element.setPose(self.worldPose())
         return element
 
