@@ -459,9 +459,10 @@ def test_saving_a_loaded_workspace_writes_the_same_text(sample):
     workspace = Workspace()
     workspace._setSnapshot(sample.workspace()._getSnapshot())
     signed = Pose((0.0, -0.0, 1.0), (1.0, -0.0, 0.0, 0.0))
-    workspace.addItem(Item("signed", signed, [VisualBox((1, 1, 1), offset=signed)]))
+    unmoved = Pose((-0.0, 0.0, 0.0), (1.0, 0.0, 0.0, -0.0))
+    workspace.addItem(Item("signed", signed, [VisualBox((1, 1, 1), offset=unmoved)]))
     text = json_format.MessageToJson(workspace._getSnapshot())
-    assert '"y": -0.0' in text
+    assert '"y": -0.0' in text and '"x": -0.0' in text and '"z": -0.0' in text
     restored = Workspace()
     restored._setSnapshot(json_format.Parse(text, project_pb2.WorkspaceModel()))
     assert json_format.MessageToJson(restored._getSnapshot()) == text

@@ -2,9 +2,16 @@
 
 from __future__ import annotations
 
+import struct
+
 from marnox.pose import Pose
 from marnox.visual import VisualBox, VisualCylinder, VisualSphere
 from orvane.api import project_pb2
+
+_IDENTITY = Pose()
+_POSE_VALUES = struct.Struct("7d")
+_IDENTITY_VALUES = (0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0)
+_IDENTITY_BITS = _POSE_VALUES.pack(*_IDENTITY_VALUES)
 
 
 def poseToModel(pose, message):
@@ -18,7 +25,12 @@ def poseToModel(pose, message):
 def poseFromModel(message):
     """A ``Pose`` from a ``PoseModel``; unset fields give the identity."""
     p, o = message.position, message.orientation
-    return Pose((p.x, p.y, p.z), (o.w, o.x, o.y, o.z))
+    values = (p.x, p.y, p.z, o.w, o.x, o.y, o.z)
+    # Most shape offsets are the identity, and poses are immutable, so those
+    # share one. Bit for bit, so that a -0.0 read comes back as -0.0.
+    if values == _IDENTITY_VALUES and _POSE_VALUES.pack(*values) == _IDENTITY_BITS:
+        return _IDENTITY
+    return Pose(values[:3], values[3:])
 
 
 def vectorFromModel(message):
