@@ -6,9 +6,14 @@ import numpy as np
 import pytest
 from google.protobuf import json_format
 from vtkmodules.util import numpy_support
-from vtkmodules.vtkRenderingCore import vtkRenderer, vtkRenderWindow, vtkWindowToImageFilter
+from vtkmodules.vtkRenderingCore import (
+    vtkActor,
+    vtkRenderer,
+    vtkRenderWindow,
+    vtkWindowToImageFilter,
+)
 
-from marnox import constants
+from marnox import constants, visual
 from marnox.behavior import Behavior
 from marnox.dynamics import Link, _Chain
 from marnox.item import Item
@@ -55,6 +60,20 @@ def sample():
 def userMatrix(element):
     m = element._getActor().GetUserMatrix()
     return np.array([[m.GetElement(i, j) for j in range(4)] for i in range(4)])
+
+
+@pytest.fixture
+def builtActors(monkeypatch):
+    """Every vtkActor the visual elements create from now on, in order."""
+    built = []
+
+    def countingActor():
+        actor = vtkActor()
+        built.append(actor)
+        return actor
+
+    monkeypatch.setattr(visual, "vtkActor", countingActor)
+    return built
 
 
 def allNodes(workspace):
@@ -110,6 +129,18 @@ def test_pose_defaults_and_degenerate_input():
         Pose((math.nan, 0, 0))
     with pytest.raises(ValueError):
         Pose.fromAxisAngle((0, 0, 0), 1.0)
+
+
+@pytest.mark.parametrize(
+    "orientation",
+    [(2, 0, 0, 0), (1, -0.0, 0, 0), (-1, 0, 0, 0), (0.3, -0.2, 0.9, 0.1), (0.5, 0.5, 0.5, 0.5)],
+)
+def test_pose_normalises_exactly_like_numpy(orientation):
+    # Saved files hold these numbers: they must not move by a bit between versions.
+    q = np.array(orientation, dtype=float)
+    q = q / np.linalg.norm(q)
+    expected = tuple((-q if q[0] < 0 else q).tolist())
+    assert repr(Pose((0, 0, 0), orientation).orientation()) == repr(expected)
 
 
 def test_look_at_gives_an_optical_frame():
@@ -182,6 +213,50 @@ def test_coordinate_frame_renders_its_three_axis_colours():
         assert dominant.sum() > 20, "no pixels of axis {}".format("xyz"[channel])
 
 
+@pytest.mark.parametrize(
+    "make, check",
+    [
+        (
+            lambda: VisualSphere(0.3, (0.1, 0.2, 0.3), 0.4),
+            lambda prop: prop.GetColor() == (0.1, 0.2, 0.3) and prop.GetOpacity() == 0.4,
+        ),
+        (
+            lambda: TaskRegion("zone")._getVisualGroup().elements()[0],
+            lambda prop: prop.GetEdgeVisibility() and prop.GetOpacity() == 0.35,
+        ),
+        (
+            lambda: VisualTrajectory((0, 1, 0), width=5),
+            lambda prop: prop.GetColor() == (0, 1, 0) and prop.GetLineWidth() == 5,
+        ),
+        (
+            lambda: VisualPointcloud((1, 0, 0), pointSize=7),
+            lambda prop: prop.GetColor() == (1, 0, 0) and prop.GetPointSize() == 7,
+        ),
+    ],
+    ids=["shape", "task-region", "trajectory", "pointcloud"],
+)
+def test_late_actors_get_the_elements_style(make, check, builtActors):
+    element = make()
+    assert builtActors == []
+    assert check(element._getActor().GetProperty())
+
+
+@pytest.mark.parametrize(
+    "element, fill",
+    [
+        (VisualTrajectory, lambda e, n: e.setPositions(positions=np.ones((n, 3)))),
+        (VisualPointcloud, lambda e, n: e.setPoints(pointcloud=np.ones((n, 6)))),
+    ],
+    ids=["trajectory", "pointcloud"],
+)
+def test_late_actors_draw_the_data_set_before(element, fill):
+    overlay = element()
+    fill(overlay, 40)
+    mapper = overlay._getActor().GetMapper()
+    mapper.Update()
+    assert mapper.GetInput().GetNumberOfPoints() == 40
+
+
 # Items and links
 
 
@@ -238,6 +313,30 @@ def test_chain_update_moves_link_shapes_in_place():
     # Pitched about y then yawed about z: the 0.5 m tip now points along +y.
     assert np.allclose(userMatrix(tip)[:3, 3], (1, 0.5, 1.2))
     assert tip in robot._getVisualGroup().elements()
+
+
+def placedScene(askFirst):
+    """A robot and an item tree moved about; actors asked for before or after the moves."""
+    robot, tip = twoJointArm()
+    cup = VisualBox((0.1, 0.1, 0.1), offset=Pose.fromEuler(0.2, 0, 0, (0, 0, 0.05)))
+    table = Item("table", Pose((1, 0, 0)))
+    table.addChild(Item("cup", Pose.fromAxisAngle((0, 0, 1), 0.7, (0.2, 0, 0.5)), [cup]))
+    actors = [tip._getActor(), cup._getActor()] if askFirst else None
+    workspace = Workspace()
+    workspace.addRobot(robot)
+    workspace.addItem(table)
+    robot.link("forearm").setPosition(math.pi / 2)
+    robot.link("upper").setPosition(math.pi / 2)
+    _Chain._updateVisualElementsRecursive(link=workspace._getOriginLink(), base_pose=Pose())
+    table.setPose(Pose.fromAxisAngle((1, 0, 0), 0.3, (0, 2, 1)))
+    assert actors is None or actors == [tip._getActor(), cup._getActor()]
+    return [userMatrix(tip), userMatrix(cup)]
+
+
+def test_actors_start_where_their_elements_were_placed():
+    early, late = placedScene(askFirst=True), placedScene(askFirst=False)
+    assert np.allclose(late[0][:3, 3], (1, 0.5, 1.2))
+    assert all(np.allclose(a, b, atol=1e-12) for a, b in zip(early, late))
 
 
 def test_fixed_links_ignore_their_position_and_robot_pose_moves_links():
@@ -345,6 +444,30 @@ def test_snapshot_round_trips_through_json(sample):
     assert all(np.allclose(userMatrix(a), userMatrix(b)) for a, b in zip(before, after))
 
 
+def test_restored_workspace_builds_actors_only_when_asked(sample, builtActors):
+    restored = Workspace()
+    restored._setSnapshot(sample.workspace()._getSnapshot())
+    assert builtActors == []
+    elements = [e for n in allNodes(restored) for e in n._getVisualGroup().elements()]
+    actors = [e._getActor() for e in elements]
+    assert len(builtActors) == len(elements)
+    assert all(e._getActor() is actor for e, actor in zip(elements, actors))
+    assert len(builtActors) == len(elements)
+
+
+def test_saving_a_loaded_workspace_writes_the_same_text(sample):
+    workspace = Workspace()
+    workspace._setSnapshot(sample.workspace()._getSnapshot())
+    signed = Pose((0.0, -0.0, 1.0), (1.0, -0.0, 0.0, 0.0))
+    unmoved = Pose((-0.0, 0.0, 0.0), (1.0, 0.0, 0.0, -0.0))
+    workspace.addItem(Item("signed", signed, [VisualBox((1, 1, 1), offset=unmoved)]))
+    text = json_format.MessageToJson(workspace._getSnapshot())
+    assert '"y": -0.0' in text and '"x": -0.0' in text and '"z": -0.0' in text
+    restored = Workspace()
+    restored._setSnapshot(json_format.Parse(text, project_pb2.WorkspaceModel()))
+    assert json_format.MessageToJson(restored._getSnapshot()) == text
+
+
 @pytest.mark.parametrize(
     "shape",
     [
@@ -381,7 +504,7 @@ def test_bad_snapshot_leaves_workspace_untouched():
     message = project_pb2.WorkspaceModel()
     message.items.add(name="twin")
     message.cameras.add().node.name = "twin"
-    with pytest.raises(ValueError):
+    with pytest.raises(ValueError, match="twin"):
         workspace._setSnapshot(message)
     assert list(workspace.getItems()) == ["keep"]
 
@@ -416,6 +539,18 @@ def test_behavior_round_trip(steps):
     text = json_format.MessageToJson(Behavior._ToModel(behavior))
     restored = Behavior._FromModel(json_format.Parse(text, project_pb2.BehaviorModel()))
     assert restored.name() == "pick" and restored.steps() == behavior.steps()
+
+
+@pytest.mark.parametrize(
+    "fill",
+    [lambda m: m.steps.add(kind="", target="box"), lambda m: m.ClearField("name")],
+    ids=["step-kind", "name"],
+)
+def test_behavior_from_model_rejects_missing_names(fill):
+    message = Behavior._ToModel(Behavior("pick", [("move", "box")]))
+    fill(message)
+    with pytest.raises(ValueError):
+        Behavior._FromModel(message)
 
 
 def test_behavior_text_indents_by_level():

@@ -2,15 +2,22 @@
 
 from __future__ import annotations
 
+import struct
+
 from marnox.pose import Pose
 from marnox.visual import VisualBox, VisualCylinder, VisualSphere
 from orvane.api import project_pb2
 
+_IDENTITY = Pose()
+_POSE_VALUES = struct.Struct("7d")
+_IDENTITY_VALUES = (0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0)
+_IDENTITY_BITS = _POSE_VALUES.pack(*_IDENTITY_VALUES)
+
 
 def poseToModel(pose, message):
     """Fill a ``PoseModel`` message from ``pose``."""
-    x, y, z = pose.position()
-    message.position.x, message.position.y, message.position.z = x, y, z
+    p = message.position
+    p.x, p.y, p.z = pose.position()
     o = message.orientation
     o.w, o.x, o.y, o.z = pose.orientation()
 
@@ -18,7 +25,12 @@ def poseToModel(pose, message):
 def poseFromModel(message):
     """A ``Pose`` from a ``PoseModel``; unset fields give the identity."""
     p, o = message.position, message.orientation
-    return Pose((p.x, p.y, p.z), (o.w, o.x, o.y, o.z))
+    values = (p.x, p.y, p.z, o.w, o.x, o.y, o.z)
+    # Most shape offsets are the identity, and poses are immutable, so those
+    # share one. Bit for bit, so that a -0.0 read comes back as -0.0.
+    if values == _IDENTITY_VALUES and _POSE_VALUES.pack(*values) == _IDENTITY_BITS:
+        return _IDENTITY
+    return Pose(values[:3], values[3:])
 
 
 def vectorFromModel(message):
@@ -29,10 +41,12 @@ def vectorFromModel(message):
 def shapeToModel(shape, message):
     """Fill a ``ShapeModel`` from a box, cylinder or sphere element."""
     poseToModel(shape.offset(), message.pose)
-    message.color.r, message.color.g, message.color.b = shape.color()
-    message.color.opacity = shape.opacity()
+    color = message.color
+    color.r, color.g, color.b = shape.color()
+    color.opacity = shape.opacity()
     if isinstance(shape, VisualBox):
-        message.box.size.x, message.box.size.y, message.box.size.z = shape.size()
+        size = message.box.size
+        size.x, size.y, size.z = shape.size()
     elif isinstance(shape, VisualCylinder):
         message.cylinder.radius = shape.radius()
         message.cylinder.height = shape.height()
@@ -44,20 +58,19 @@ def shapeToModel(shape, message):
 
 def shapeFromModel(message):
     """A new box, cylinder or sphere element from a ``ShapeModel``."""
-    c = message.color
-    style = dict(
-        color=(c.r, c.g, c.b),
-        opacity=c.opacity if c.HasField("opacity") else 1.0,
-        offset=poseFromModel(message.pose),
-    )
     geometry = message.WhichOneof("geometry")
+    if geometry is None:
+        raise ValueError("shape has no geometry")
+    c = message.color
+    color = (c.r, c.g, c.b)
+    opacity = c.opacity if c.HasField("opacity") else 1.0
+    offset = poseFromModel(message.pose)
     if geometry == "box":
-        return VisualBox(vectorFromModel(message.box.size), **style)
+        return VisualBox(vectorFromModel(message.box.size), color, opacity, offset)
     if geometry == "cylinder":
-        return VisualCylinder(message.cylinder.radius, message.cylinder.height, **style)
-    if geometry == "sphere":
-        return VisualSphere(message.sphere.radius, **style)
-    raise ValueError("shape has no geometry")
+        cylinder = message.cylinder
+        return VisualCylinder(cylinder.radius, cylinder.height, color, opacity, offset)
+    return VisualSphere(message.sphere.radius, color, opacity, offset)
 
 
 __all__ = [

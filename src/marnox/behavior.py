@@ -62,12 +62,18 @@ class Behavior:
     @staticmethod
     def _ToModel(behavior):
         """A ``BehaviorModel`` message describing ``behavior``."""
-        message = _messages.project_pb2.BehaviorModel(name=behavior._name)
-        for step in behavior._steps:
-            message.steps.add(kind=step.kind, target=step.target)
-        return message
+        return _messages.project_pb2.BehaviorModel(
+            name=behavior._name,
+            steps=[{"kind": kind, "target": target} for kind, target in behavior._steps],
+        )
 
     @staticmethod
     def _FromModel(message):
         """A new ``Behavior`` from a ``BehaviorModel`` message."""
-        return Behavior(message.name, [(step.kind, step.target) for step in message.steps])
+        behavior = Behavior(message.name)
+        # Message strings are already str; only the kinds need checking.
+        steps = [BehaviorStep(step.kind, step.target) for step in message.steps]
+        if not all(step.kind for step in steps):
+            raise ValueError("a behavior step needs a kind")
+        behavior._steps = steps
+        return behavior

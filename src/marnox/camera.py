@@ -56,14 +56,15 @@ class Camera(Item):
         self._intrinsics = intrinsics
 
     @staticmethod
-    def _ToModel(camera):
-        """A ``CameraModel`` message describing ``camera``."""
-        message = _messages.project_pb2.CameraModel()
+    def _ToModel(camera, target=None):
+        """A ``CameraModel`` message describing ``camera``.
+
+        Fills ``target`` in place when given (see ``Item._ToModel``).
+        """
+        message = _messages.project_pb2.CameraModel() if target is None else target
         camera._toNodeModel(message.node)
-        i = camera._intrinsics
-        message.intrinsics.width, message.intrinsics.height = i.width, i.height
-        message.intrinsics.fx, message.intrinsics.fy = i.fx, i.fy
-        message.intrinsics.cx, message.intrinsics.cy = i.cx, i.cy
+        i, m = camera._intrinsics, message.intrinsics
+        m.width, m.height, m.fx, m.fy, m.cx, m.cy = i
         return message
 
     @staticmethod

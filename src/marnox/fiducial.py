@@ -44,9 +44,12 @@ class Fiducial(Item):
         return self._size
 
     @staticmethod
-    def _ToModel(fiducial):
-        """A ``FiducialModel`` message describing ``fiducial``."""
-        message = _messages.project_pb2.FiducialModel()
+    def _ToModel(fiducial, target=None):
+        """A ``FiducialModel`` message describing ``fiducial``.
+
+        Fills ``target`` in place when given (see ``Item._ToModel``).
+        """
+        message = _messages.project_pb2.FiducialModel() if target is None else target
         fiducial._toNodeModel(message.node)
         message.marker_id = fiducial._markerId
         message.size = fiducial._size

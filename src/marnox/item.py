@@ -28,7 +28,6 @@ class Item:
         self._shapes = []
         self._children = []
         self._placed = []
-        self._group = VisualGroup()
         for shape in shapes:
             self.addShape(shape)
         for child in children:
@@ -100,12 +99,11 @@ class Item:
 
     def _getVisualGroup(self):
         """This node's own elements (not its children's), placed in world coordinates."""
-        return self._group
+        return VisualGroup(self._placed)
 
     def _attach(self, element):
         # Elements attached here follow the node's frame.
         self._placed.append(element)
-        self._group.add(element)
         element.setPose(self.worldPose())
         return element
 
@@ -130,21 +128,28 @@ class Item:
     def _toNodeModel(self, message):
         message.name = self._name
         _messages.poseToModel(self._pose, message.pose)
+        add = message.shapes.add
         for shape in self._shapes:
-            _messages.shapeToModel(shape, message.shapes.add())
+            _messages.shapeToModel(shape, add())
         for child in self._children:
             child._toNodeModel(message.children.add())
 
     def _fillFromNodeModel(self, message):
         for shape in message.shapes:
             self.addShape(_messages.shapeFromModel(shape))
-        for child in message.children:
-            self.addChild(Item._FromModel(child))
+        # Most nodes are leaves, and testing is cheaper than iterating.
+        if message.children:
+            for child in message.children:
+                self.addChild(Item._FromModel(child))
 
     @staticmethod
-    def _ToModel(item):
-        """A ``NodeModel`` message describing ``item`` and its children."""
-        message = _messages.project_pb2.NodeModel()
+    def _ToModel(item, target=None):
+        """A ``NodeModel`` message describing ``item`` and its children.
+
+        Fills ``target`` in place when given, e.g. a new element of a
+        repeated field, which saves building a message only to copy it.
+        """
+        message = _messages.project_pb2.NodeModel() if target is None else target
         item._toNodeModel(message)
         return message
 

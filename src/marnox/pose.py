@@ -7,6 +7,8 @@ import math
 import numpy as np
 from vtkmodules.vtkCommonMath import vtkMatrix4x4
 
+_NO_ROTATION = (1.0, 0.0, 0.0, 0.0)
+
 
 def _quatMultiply(a, b):
     aw, ax, ay, az = a
@@ -59,19 +61,43 @@ class Pose:
     identity. ``Pose()`` is the identity transform.
     """
 
+    # Both are tuples of floats: poses are made by the thousand when a
+    # project loads, and most are never used in arithmetic.
     __slots__ = ("_position", "_orientation")
 
-    def __init__(self, position=(0.0, 0.0, 0.0), orientation=(1.0, 0.0, 0.0, 0.0)):
+    def __init__(self, position=(0.0, 0.0, 0.0), orientation=_NO_ROTATION):
         """Create a pose from a position ``(x, y, z)`` and quaternion ``(w, x, y, z)``."""
-        p = np.array(position, dtype=float).reshape(3)
-        q = np.array(orientation, dtype=float).reshape(4)
-        norm = np.linalg.norm(q)
-        if not np.all(np.isfinite(p)) or not np.isfinite(norm):
+        p, q = position, orientation
+        # Tuples of floats, as messages give, need no converting.
+        if not (
+            type(p) is tuple and len(p) == 3 and type(p[0]) is type(p[1]) is type(p[2]) is float
+        ):
+            p = tuple(np.array(position, dtype=float).reshape(3).tolist())
+        if not (
+            type(q) is tuple
+            and len(q) == 4
+            and type(q[0]) is type(q[1]) is type(q[2]) is type(q[3]) is float
+        ):
+            q = tuple(np.array(orientation, dtype=float).reshape(4).tolist())
+        x, y, z = p
+        if not (math.isfinite(x) and math.isfinite(y) and math.isfinite(z)):
             raise ValueError("pose must be finite")
-        q = np.array([1.0, 0.0, 0.0, 0.0]) if norm == 0.0 else q / norm
-        # q and -q are the same rotation; keep w >= 0 so equal poses compare close.
-        if q[0] < 0:
-            q = -q
+        # Most poses are unrotated, and (1, 0, 0, 0) needs no normalising.
+        if q != _NO_ROTATION:
+            a = np.array(q)
+            # The arithmetic of np.linalg.norm, so that stored numbers keep every bit.
+            norm = math.sqrt(a.dot(a))
+            if not math.isfinite(norm):
+                raise ValueError("pose must be finite")
+            if norm == 0.0:
+                q = _NO_ROTATION
+            else:
+                if norm != 1.0:
+                    a = a / norm
+                # q and -q are the same rotation; keep w >= 0 so equal poses compare close.
+                if a[0] < 0:
+                    a = -a
+                q = tuple(a.tolist())
         self._position = p
         self._orientation = q
 
@@ -124,11 +150,11 @@ class Pose:
 
     def position(self):
         """Translation as a tuple ``(x, y, z)``."""
-        return tuple(float(v) for v in self._position)
+        return self._position
 
     def orientation(self):
         """Rotation as a unit quaternion tuple ``(w, x, y, z)`` with ``w >= 0``."""
-        return tuple(float(v) for v in self._orientation)
+        return self._orientation
 
     def rotation(self):
         """3x3 rotation matrix as a NumPy array."""

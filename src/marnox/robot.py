@@ -13,7 +13,8 @@ def _linkToModel(link, message):
     message.name = link.name()
     _messages.poseToModel(link.origin(), message.origin)
     if link.axis() is not None:
-        message.axis.x, message.axis.y, message.axis.z = link.axis()
+        axis = message.axis
+        axis.x, axis.y, axis.z = link.axis()
     message.joint_position = link.position()
     for shape in link.shapes():
         _messages.shapeToModel(shape, message.shapes.add())
@@ -95,9 +96,12 @@ class Robot(Item):
         self.updateLinks()
 
     @staticmethod
-    def _ToModel(robot):
-        """A ``RobotModel`` message describing ``robot``."""
-        message = _messages.project_pb2.RobotModel()
+    def _ToModel(robot, target=None):
+        """A ``RobotModel`` message describing ``robot``.
+
+        Fills ``target`` in place when given (see ``Item._ToModel``).
+        """
+        message = _messages.project_pb2.RobotModel() if target is None else target
         robot._toNodeModel(message.node)
         _linkToModel(robot._baseLink, message.base_link)
         return message

@@ -7,6 +7,18 @@ from marnox.item import Item
 from marnox.visual import VisualBox
 
 
+class _OutlinedBox(VisualBox):
+    """A box whose actor also draws its edges."""
+
+    def _createActor(self):
+        actor = super()._createActor()
+        prop = actor.GetProperty()
+        prop.EdgeVisibilityOn()
+        prop.SetEdgeColor(0.1, 0.6, 0.2)
+        prop.SetLineWidth(2.0)
+        return actor
+
+
 class TaskRegion(Item):
     """A box of edge lengths ``size = (x, y, z)`` centred on the region's frame.
 
@@ -21,22 +33,22 @@ class TaskRegion(Item):
             raise ValueError("task region size must be positive")
         super().__init__(name, pose, shapes, children)
         self._size = tuple(float(s) for s in size)
-        box = self._attach(VisualBox(self._size, (0.2, 0.85, 0.35), opacity=0.35))
-        prop = box._getActor().GetProperty()
-        prop.EdgeVisibilityOn()
-        prop.SetEdgeColor(0.1, 0.6, 0.2)
-        prop.SetLineWidth(2.0)
+        self._attach(_OutlinedBox(self._size, (0.2, 0.85, 0.35), opacity=0.35))
 
     def size(self):
         """Edge lengths ``(x, y, z)``."""
         return self._size
 
     @staticmethod
-    def _ToModel(region):
-        """A ``TaskRegionModel`` message describing ``region``."""
-        message = _messages.project_pb2.TaskRegionModel()
+    def _ToModel(region, target=None):
+        """A ``TaskRegionModel`` message describing ``region``.
+
+        Fills ``target`` in place when given (see ``Item._ToModel``).
+        """
+        message = _messages.project_pb2.TaskRegionModel() if target is None else target
         region._toNodeModel(message.node)
-        message.size.x, message.size.y, message.size.z = region._size
+        size = message.size
+        size.x, size.y, size.z = region._size
         return message
 
     @staticmethod

@@ -1,7 +1,8 @@
 """VTK actors for the workspace: simple shapes, frames, trajectories, point clouds.
 
 Every element owns exactly one ``vtkActor`` for its whole life, so a viewer
-can add it to a renderer once and only ever see it move or change data.
+can add it to a renderer once and only ever see it move or change data. The
+actor is built when first asked for.
 """
 
 from __future__ import annotations
@@ -23,11 +24,15 @@ from vtkmodules.vtkRenderingCore import vtkActor, vtkPolyDataMapper
 from marnox.pose import Pose
 
 _EMPTY_IDS = np.zeros(0, dtype=np.int64)
+# Poses are immutable, so every element can start from this one.
+_IDENTITY = Pose()
 
 
-def _mappedActor(port):
+def _mappedActor(algorithm):
+    # An output port does not keep its algorithm alive: connect it while the
+    # caller still holds the algorithm; from then on the pipeline holds it.
     mapper = vtkPolyDataMapper()
-    mapper.SetInputConnection(port)
+    mapper.SetInputConnection(algorithm.GetOutputPort())
     actor = vtkActor()
     actor.SetMapper(mapper)
     return actor
@@ -50,20 +55,30 @@ class VisualElement:
     """Base of everything a viewer draws: one VTK actor placed by a pose.
 
     ``offset`` is the element's fixed pose relative to the frame it is
-    attached to; ``setPose`` moves that frame.
+    attached to; ``setPose`` moves that frame. The actor and its pipeline are
+    built by the first ``_getActor`` call, at the pose set last, so that
+    elements nobody draws (a project loaded only to be saved, say) cost no
+    VTK objects. Subclasses build them in ``_createActor``.
     """
 
-    def __init__(self, actor, offset=None):
-        """Wrap ``actor``; ``offset`` defaults to the identity."""
-        self._actor = actor
-        self._offset = Pose() if offset is None else offset
-        self._matrix = Pose().toVtkMatrix()
-        actor.SetUserMatrix(self._matrix)
-        self.setPose(Pose())
+    def __init__(self, offset=None):
+        """Create the element; ``offset`` defaults to the identity."""
+        self._offset = _IDENTITY if offset is None else offset
+        self._frame = _IDENTITY
+        self._actor = None
+        self._matrix = None
 
     def _getActor(self):
-        """The element's actor; always the same object."""
+        """The element's actor, built on the first call; always the same object."""
+        if self._actor is None:
+            actor = self._createActor()
+            self._matrix = self.pose().toVtkMatrix()
+            actor.SetUserMatrix(self._matrix)
+            self._actor = actor
         return self._actor
+
+    def _createActor(self):
+        raise NotImplementedError
 
     def offset(self):
         """Pose of the element relative to the frame it is attached to."""
@@ -71,23 +86,33 @@ class VisualElement:
 
     def setPose(self, pose):
         """Place the attachment frame at ``pose`` (world); the actor goes to ``pose * offset``."""
-        (pose * self._offset).toVtkMatrix(self._matrix)
+        self._frame = pose
+        if self._matrix is not None:
+            (pose * self._offset).toVtkMatrix(self._matrix)
 
     def pose(self):
         """World pose of the actor as last placed (including the offset)."""
-        return Pose.fromMatrix(self._matrix)
+        return self._frame * self._offset
 
 
 class VisualShape(VisualElement):
     """A solid of one colour built from a VTK source; base of box, cylinder, sphere."""
 
-    def __init__(self, port, color, opacity, offset):
-        super().__init__(_mappedActor(port), offset)
-        self._color = tuple(float(c) for c in color)
+    def __init__(self, color, opacity, offset):
+        super().__init__(offset)
+        r, g, b = color
+        self._color = (float(r), float(g), float(b))
         self._opacity = float(opacity)
-        prop = self._actor.GetProperty()
+
+    def _createActor(self):
+        actor = _mappedActor(self._createSource())
+        prop = actor.GetProperty()
         prop.SetColor(*self._color)
         prop.SetOpacity(self._opacity)
+        return actor
+
+    def _createSource(self):
+        raise NotImplementedError
 
     def color(self):
         """RGB colour, each channel 0..1."""
@@ -103,12 +128,16 @@ class VisualBox(VisualShape):
 
     def __init__(self, size, color=(0.7, 0.7, 0.7), opacity=1.0, offset=None):
         """Create a box; see the class docstring."""
-        self._size = tuple(float(s) for s in size)
-        self._source = vtkCubeSource()
-        self._source.SetXLength(self._size[0])
-        self._source.SetYLength(self._size[1])
-        self._source.SetZLength(self._size[2])
-        super().__init__(self._source.GetOutputPort(), color, opacity, offset)
+        super().__init__(color, opacity, offset)
+        x, y, z = size
+        self._size = (float(x), float(y), float(z))
+
+    def _createSource(self):
+        source = vtkCubeSource()
+        source.SetXLength(self._size[0])
+        source.SetYLength(self._size[1])
+        source.SetZLength(self._size[2])
+        return source
 
     def size(self):
         """Edge lengths ``(x, y, z)``."""
@@ -120,19 +149,22 @@ class VisualCylinder(VisualShape):
 
     def __init__(self, radius, height, color=(0.7, 0.7, 0.7), opacity=1.0, offset=None):
         """Create a cylinder; see the class docstring."""
+        super().__init__(color, opacity, offset)
         self._radius = float(radius)
         self._height = float(height)
-        self._source = vtkCylinderSource()
-        self._source.SetRadius(self._radius)
-        self._source.SetHeight(self._height)
-        self._source.SetResolution(32)
+
+    def _createSource(self):
+        source = vtkCylinderSource()
+        source.SetRadius(self._radius)
+        source.SetHeight(self._height)
+        source.SetResolution(32)
         # vtkCylinderSource runs along y; turn it onto z.
         toZ = vtkTransform()
         toZ.RotateX(90.0)
-        self._turn = vtkTransformFilter()
-        self._turn.SetTransform(toZ)
-        self._turn.SetInputConnection(self._source.GetOutputPort())
-        super().__init__(self._turn.GetOutputPort(), color, opacity, offset)
+        turn = vtkTransformFilter()
+        turn.SetTransform(toZ)
+        turn.SetInputConnection(source.GetOutputPort())
+        return turn
 
     def radius(self):
         """Cylinder radius."""
@@ -148,12 +180,15 @@ class VisualSphere(VisualShape):
 
     def __init__(self, radius, color=(0.7, 0.7, 0.7), opacity=1.0, offset=None):
         """Create a sphere; see the class docstring."""
+        super().__init__(color, opacity, offset)
         self._radius = float(radius)
-        self._source = vtkSphereSource()
-        self._source.SetRadius(self._radius)
-        self._source.SetThetaResolution(24)
-        self._source.SetPhiResolution(16)
-        super().__init__(self._source.GetOutputPort(), color, opacity, offset)
+
+    def _createSource(self):
+        source = vtkSphereSource()
+        source.SetRadius(self._radius)
+        source.SetThetaResolution(24)
+        source.SetPhiResolution(16)
+        return source
 
     def radius(self):
         """Sphere radius."""
@@ -168,7 +203,10 @@ class VisualCoordinate(VisualElement):
 
     def __init__(self, scale=0.2, offset=None):
         """Create axes of length ``scale``."""
+        super().__init__(offset)
         self._scale = float(scale)
+
+    def _createActor(self):
         lines = vtkPolyData()
         lines.SetPoints(vtkPoints())
         lines.GetPoints().SetData(
@@ -183,15 +221,14 @@ class VisualCoordinate(VisualElement):
             np.array([[230, 40, 40], [40, 200, 40], [50, 80, 240]], dtype=np.uint8), deep=True
         )
         lines.GetCellData().SetScalars(colors)
-        self._lines = lines
-        self._tubes = vtkTubeFilter()
-        self._tubes.SetInputData(lines)
-        self._tubes.SetRadius(self._scale * 0.03)
-        self._tubes.SetNumberOfSides(12)
-        self._tubes.CappingOn()
-        actor = _mappedActor(self._tubes.GetOutputPort())
+        tubes = vtkTubeFilter()
+        tubes.SetInputData(lines)
+        tubes.SetRadius(self._scale * 0.03)
+        tubes.SetNumberOfSides(12)
+        tubes.CappingOn()
+        actor = _mappedActor(tubes)
         actor.GetMapper().SetScalarModeToUseCellData()
-        super().__init__(actor, offset)
+        return actor
 
     def scale(self):
         """Length of each axis."""
@@ -203,19 +240,25 @@ class VisualTrajectory(VisualElement):
 
     def __init__(self, color=(1.0, 0.75, 0.1), width=3.0):
         """Create an empty trajectory line."""
+        super().__init__()
+        r, g, b = color
+        self._color = (float(r), float(g), float(b))
+        self._width = float(width)
         self._polydata = vtkPolyData()
         self._polydata.SetPoints(vtkPoints())
         self._polydata.SetLines(vtkCellArray())
+        self.setPositions(positions=np.zeros((0, 3)))
+
+    def _createActor(self):
         mapper = vtkPolyDataMapper()
         mapper.SetInputData(self._polydata)
         actor = vtkActor()
         actor.SetMapper(mapper)
         prop = actor.GetProperty()
-        prop.SetColor(*color)
-        prop.SetLineWidth(width)
+        prop.SetColor(*self._color)
+        prop.SetLineWidth(self._width)
         prop.RenderLinesAsTubesOn()
-        super().__init__(actor)
-        self.setPositions(positions=np.zeros((0, 3)))
+        return actor
 
     def setPositions(self, positions):
         """Replace the polyline's points with an (N, 3) array; N may be 0 or 1."""
@@ -240,20 +283,26 @@ class VisualPointcloud(VisualElement):
 
     def __init__(self, color=(0.85, 0.85, 0.85), pointSize=3.0):
         """Create an empty point cloud."""
+        super().__init__()
+        r, g, b = color
+        self._color = (float(r), float(g), float(b))
+        self._pointSize = float(pointSize)
         self._polydata = vtkPolyData()
         self._polydata.SetPoints(vtkPoints())
         self._polydata.SetVerts(vtkCellArray())
+        self.setPoints(pointcloud=np.zeros((0, 3)))
+
+    def _createActor(self):
         mapper = vtkPolyDataMapper()
         mapper.SetInputData(self._polydata)
         mapper.SetScalarModeToUsePointData()
         actor = vtkActor()
         actor.SetMapper(mapper)
         prop = actor.GetProperty()
-        prop.SetColor(*color)
-        prop.SetPointSize(pointSize)
+        prop.SetColor(*self._color)
+        prop.SetPointSize(self._pointSize)
         prop.RenderPointsAsSpheresOn()
-        super().__init__(actor)
-        self.setPoints(pointcloud=np.zeros((0, 3)))
+        return actor
 
     def setPoints(self, pointcloud):
         """Replace the points with an (N, 3) or (N, 6) array; N may be 0."""

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+from collections import Counter
 from types import MappingProxyType
 
 from marnox import _messages
@@ -104,9 +105,9 @@ class Workspace:
         """The whole workspace as a ``WorkspaceModel`` message."""
         message = _messages.project_pb2.WorkspaceModel()
         for field, cls, _, _ in _KINDS:
-            target = getattr(message, field)
+            add = getattr(message, field).add
             for node in self._nodes[field].values():
-                target.append(cls._ToModel(node))
+                cls._ToModel(node, add())
         return message
 
     def _setSnapshot(self, message):
@@ -120,13 +121,16 @@ class Workspace:
             for field, cls, _, _ in _KINDS
         ]
         names = [node.name() for _, nodes in decoded for node in nodes]
-        duplicates = sorted({name for name in names if names.count(name) > 1})
-        if duplicates:
+        if len(set(names)) < len(names):
+            duplicates = sorted(name for name, count in Counter(names).items() if count > 1)
             raise ValueError("duplicate node names: {}".format(", ".join(duplicates)))
         self.clear()
+        # The decoded nodes are new, of their field's kind and uniquely named,
+        # so they skip the checks of _add.
         for field, nodes in decoded:
-            for node in nodes:
-                self._add(field, node)
+            self._nodes[field].update((node.name(), node) for node in nodes)
+        for robot in self._nodes["robots"].values():
+            self._origin.addChild(robot._mountLink())
 
     def _add(self, field, node):
         cls = next(cls for f, cls, _, _ in _KINDS if f == field)
