@@ -4,10 +4,10 @@ import collections
 import inspect
 
 import pytest
-from marnox.project import Project
 
 from marnox import viewer
 from marnox.camera import Camera
+from marnox.project import Project
 
 ALICE_BLUE = (240 / 255, 248 / 255, 1.0)
 

@@ -5,12 +5,12 @@ import subprocess
 import sys
 
 import numpy as np
-from marnox.project import Project
 from vtkmodules.util.numpy_support import vtk_to_numpy
 from vtkmodules.vtkIOImage import vtkPNGReader
 
 from marnox import viewer
 from marnox.camera import Camera
+from marnox.project import Project
 
 ALICE_BLUE = (240, 248, 255)
 RED, BLUE, GREEN = (255, 0, 0), (0, 0, 255), (0, 255, 0)

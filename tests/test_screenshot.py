@@ -6,15 +6,15 @@ import pathlib
 import subprocess
 import sys
 
-import marnox.viewer
 import numpy as np
 import pytest
-from marnox.viewer import WorkspaceViewer
 from vtkmodules.util.numpy_support import vtk_to_numpy
 from vtkmodules.vtkIOImage import vtkPNGReader
 
+import marnox.viewer
 from marnox.constants import MX_IMAGE_FILE_EXT
 from marnox.pose import Pose
+from marnox.viewer import WorkspaceViewer
 from marnox.visual import VisualBox
 
 SIZE = (160, 120)

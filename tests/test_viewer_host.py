@@ -4,12 +4,12 @@ import os
 import subprocess
 import sys
 
-import marnox.viewer
 import pytest
-from marnox.project import Project
-from marnox.viewer import WorkspaceViewer
 
+import marnox.viewer
+from marnox.project import Project
 from marnox.sample import build_sample_cell
+from marnox.viewer import WorkspaceViewer
 
 TITLE = "Marnox Workspace Viewer"
 

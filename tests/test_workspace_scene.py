@@ -1,14 +1,14 @@
 """The workspace viewer's scene: lights, background, scene rebuild and per-frame overlays."""
 
-import marnox.viewer
 import numpy as np
 import pytest
-from marnox.project import Project
-from marnox.viewer import WorkspaceViewer
 from vtkmodules.vtkRenderingCore import vtkActor
 
+import marnox.viewer
 from marnox.pose import Pose
+from marnox.project import Project
 from marnox.sample import build_sample_cell
+from marnox.viewer import WorkspaceViewer
 from marnox.visual import VisualCoordinate
 
 HOOKS = [

@@ -5,6 +5,7 @@ import pydoc
 
 import numpy as np
 import pytest
+
 from marnox.project import Project
 from marnox.viewer import WorkspaceViewer
 
