@@ -18,7 +18,7 @@ settings.register_profile(
     suppress_health_check=[HealthCheck.too_slow],
 )
 settings.register_profile(
-    "long", max_examples=3000, deadline=None, suppress_health_check=[HealthCheck.too_slow]
+    "long", max_examples=1000, deadline=None, suppress_health_check=[HealthCheck.too_slow]
 )
 settings.load_profile(os.environ.get("MARNOX_HYPOTHESIS_PROFILE", "ci"))
 
