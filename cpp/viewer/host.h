@@ -21,6 +21,11 @@ struct Kind {
 /// Whether `stop` has been called: `_stopped` is set by `stop` and absent before it.
 bool is_stopped(nb::handle self);
 
+/// The docstrings of spin, stop and screenshot, the same for both viewers.
+extern const char* const kSpinDoc;
+extern const char* const kStopDoc;
+extern const char* const kScreenshotDoc;
+
 nb::object init(const Call& call, const Kind& kind);
 nb::object spin(const Call& call);
 nb::object render(const Call& call, const Kind& kind);

@@ -95,8 +95,7 @@ void define_image_viewer(nb::handle module) {
             .name = "spin",
             .impl = host::spin,
             .params = {},
-            .doc = "Run the window's event loop until the window is closed or stop() is called.\n"
-                   "Returns at once when there is no interactor (before init, or off screen).",
+            .doc = host::kSpinDoc,
         })
         .def(MethodDef{
             .name = "render",
@@ -109,7 +108,7 @@ void define_image_viewer(nb::handle module) {
             .name = "stop",
             .impl = host::stop,
             .params = {},
-            .doc = "Finalise the window, then end a running event loop.",
+            .doc = host::kStopDoc,
         })
         .def(MethodDef{
             .name = "_getRenderer",
@@ -123,7 +122,7 @@ void define_image_viewer(nb::handle module) {
             .name = "screenshot",
             .impl = host::screenshot,
             .params = {{.name = "filename", .annotation = "str"}},
-            .doc = "Write the window to the PNG file ``filename``.",
+            .doc = host::kScreenshotDoc,
         })
         .def(MethodDef{
             .name = "_updateImages",

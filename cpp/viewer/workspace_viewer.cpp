@@ -98,13 +98,6 @@ const char* const kHostInitDoc =
     "    viewer.init()\n"
     "    viewer.spin()\n";
 
-const char* const kSpinDoc =
-    "Run the window's event loop until the window is closed or stop() ends it.\n"
-    "\n"
-    "Returns at once when there is no interactor (before init(), or off screen) and\n"
-    "after stop(). Nothing is refreshed while the loop runs: for live content, call\n"
-    "render() from your own loop instead. Returns None.\n";
-
 const char* const kRenderDoc =
     "Bring the overlays up to date, then handle pending window events and draw a frame.\n"
     "\n"
@@ -118,36 +111,6 @@ const char* const kRenderDoc =
     "\n"
     "    while running:\n"
     "        viewer.render()\n";
-
-const char* const kStopDoc =
-    "Close the window (finalise it), then end a running event loop.\n"
-    "\n"
-    "_interactor stays set. A stopped viewer stays closed: render() still runs the\n"
-    "per-frame updates but draws nothing, spin() returns at once, and init() and\n"
-    "screenshot() raise RuntimeError, because drawing would reopen the window.\n"
-    "setProject(), addGroup(), addElement() and the camera operations keep working on the\n"
-    "scene. Calling stop() again does no harm. Returns None.\n";
-
-const char* const kScreenshotDoc =
-    "Write the window's content to the PNG file filename.\n"
-    "\n"
-    "The window is drawn anew and its back buffer read: RGBA, 8 bits per channel, at the\n"
-    "window's size, on screen or off screen. An existing file is replaced. Returns None.\n"
-    "\n"
-    "Parameters:\n"
-    "    filename: exactly a str whose lower-cased form ends with MX_IMAGE_FILE_EXT\n"
-    "        (an assertion, skipped under python -O).\n"
-    "\n"
-    "Raises TypeError if filename is not a str, OSError naming the file if it could not\n"
-    "be written (a missing folder, no permission), leaving no partial file, and\n"
-    "RuntimeError after stop(). If _window is None it prints \"Window not initialized,\n"
-    "cannot take a screenshot\" and writes nothing.\n"
-    "\n"
-    "Example::\n"
-    "\n"
-    "    viewer.init(offscreen=True)\n"
-    "    viewer.render()\n"
-    "    viewer.screenshot(\"cell.png\")\n";
 
 const char* const kResetCameraDoc =
     "Fit the camera to everything visible, keeping its viewing direction and view-up.\n"
@@ -234,14 +197,14 @@ void define_workspace_viewer(nb::handle module) {
                         .default_value = nb::bool_(false)}},
             .doc = kHostInitDoc,
         })
-        .def(MethodDef{.name = "spin", .impl = host::spin, .params = {}, .doc = kSpinDoc})
+        .def(MethodDef{.name = "spin", .impl = host::spin, .params = {}, .doc = host::kSpinDoc})
         .def(MethodDef{.name = "render", .impl = render, .params = {}, .doc = kRenderDoc})
-        .def(MethodDef{.name = "stop", .impl = host::stop, .params = {}, .doc = kStopDoc})
+        .def(MethodDef{.name = "stop", .impl = host::stop, .params = {}, .doc = host::kStopDoc})
         .def(MethodDef{
             .name = "screenshot",
             .impl = host::screenshot,
             .params = {{.name = "filename", .annotation = "str"}},
-            .doc = kScreenshotDoc,
+            .doc = host::kScreenshotDoc,
         })
         .def(MethodDef{
             .name = "_getRenderer",
