@@ -122,12 +122,25 @@ PyObject* call_general(MethodObject* m, PyObject* const* args, Py_ssize_t n_args
     return invoke(m, slots.data());
 }
 
-/// The call entry point: exact positional arity goes straight to the body.
+/// Whether the arguments are already the parameters in order: every parameter given once,
+/// the keywords naming the trailing ones in declaration order, as in `self.add(item=node)`.
+/// Interned names match by identity; any other spelling takes the general path.
+bool binds_in_order(const MethodObject* m, Py_ssize_t n_args, PyObject* kwnames) {
+    Py_ssize_t n_kw = kwnames ? PyTuple_GET_SIZE(kwnames) : 0;
+    if (n_args + n_kw != m->n_params)
+        return false;
+    for (Py_ssize_t k = 0; k < n_kw; ++k)
+        if (PyTuple_GET_ITEM(kwnames, k) != PyTuple_GET_ITEM(m->names, n_args + k))
+            return false;
+    return true;
+}
+
+/// The call entry point: arguments that bind in order go straight to the body.
 PyObject* method_vectorcall(PyObject* self, PyObject* const* args, size_t nargsf,
                             PyObject* kwnames) noexcept {
     auto* m = reinterpret_cast<MethodObject*>(self);
     Py_ssize_t n_args = PyVectorcall_NARGS(nargsf);
-    if (!kwnames && n_args == m->n_params)
+    if (binds_in_order(m, n_args, kwnames))
         return invoke(m, args);
     return call_general(m, args, n_args, kwnames);
 }
