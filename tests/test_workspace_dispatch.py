@@ -174,3 +174,146 @@ def test_keywords_in_declaration_order_and_out_of_it_bind_alike():
 def test_keyword_errors_are_still_the_interpreters(call, message):
     with pytest.raises(TypeError, match=message):
         call(WorkspaceViewer(), Element())
+
+
+# Hooks
+
+
+@pytest.mark.parametrize("hook", HOOKS)
+def test_a_hook_assigned_on_a_subclass_after_renders_runs_from_the_next_render(hook):
+    class Later(WorkspaceViewer):
+        pass
+
+    viewer = Later()
+    viewer.render()
+    viewer.render()
+    calls = []
+    setattr(Later, hook, recording(calls, hook))
+    viewer.render()
+    assert calls == [(hook, viewer)]
+    delattr(Later, hook)
+    viewer.render()
+    assert calls == [(hook, viewer)]
+
+
+def test_a_hook_replaced_on_the_class_itself_runs_for_every_viewer(monkeypatch):
+    first, second = WorkspaceViewer(), WorkspaceViewer()
+    first.render()
+    calls = []
+    monkeypatch.setattr(WorkspaceViewer, "_updateToolForces", recording(calls, "forces"))
+    first.render()
+    second.render()
+    assert calls == [("forces", first), ("forces", second)]
+
+
+def test_an_instance_attribute_shadows_the_hook_until_deleted():
+    viewer = viewer_with_overlay()
+    calls = []
+    viewer._updatePointCloud = lambda: calls.append("instance")
+    viewer.render()
+    assert calls == ["instance"]
+    assert len(viewer._pointcloud.received) == 1
+    del viewer._updatePointCloud
+    viewer.render()
+    assert calls == ["instance"]
+    assert len(viewer._pointcloud.received) == 2
+
+
+def test_viewers_with_and_without_an_override_alternate_correctly():
+    plain, shadowed = viewer_with_overlay(), viewer_with_overlay()
+    calls = []
+    shadowed._updatePointCloud = lambda: calls.append("shadowed")
+    for _ in range(3):
+        plain.render()
+        shadowed.render()
+    assert calls == ["shadowed"] * 3
+    assert len(plain._pointcloud.received) == 4
+    assert len(shadowed._pointcloud.received) == 1
+
+
+def test_changing_the_class_of_a_viewer_changes_its_hooks():
+    calls = []
+
+    class Other(WorkspaceViewer):
+        _updateGoalCandidates = recording(calls, "other")
+
+    viewer = WorkspaceViewer()
+    viewer.render()
+    viewer.__class__ = Other
+    viewer.render()
+    viewer.__class__ = WorkspaceViewer
+    viewer.render()
+    assert calls == [("other", viewer)]
+
+
+def test_a_hook_that_is_no_method_is_called_as_the_attribute_it_is():
+    calls = []
+
+    class Static(WorkspaceViewer):
+        pass
+
+    viewer = Static()
+    viewer.render()
+    Static._updateToolForces = staticmethod(lambda: calls.append("static"))
+    viewer.render()
+    Static._updateToolForces = classmethod(lambda cls: calls.append(cls))
+    viewer.render()
+    assert calls == ["static", Static]
+
+
+def test_a_hook_of_another_signature_gets_the_interpreters_type_error():
+    class Taking(WorkspaceViewer):
+        pass
+
+    viewer = Taking()
+    viewer.render()
+    Taking._updateToolForces = WorkspaceViewer.addElement
+    with pytest.raises(TypeError, match="missing 1 required positional argument: 'element'"):
+        viewer.render()
+
+
+def test_a_hook_replaced_during_a_frame_runs_in_its_new_form_later_in_that_frame():
+    calls = []
+
+    class Patching(WorkspaceViewer):
+        def _updateGraspableItems(self):
+            calls.append("graspable")
+            type(self)._updateToolForces = recording(calls, "forces")
+
+    viewer = Patching()
+    viewer.render()
+    assert calls == ["graspable", ("forces", viewer)]
+
+
+# Scene methods
+
+
+def test_scene_methods_assigned_after_a_rebuild_run_in_the_next():
+    class Later(WorkspaceViewer):
+        pass
+
+    project = Project([Node(2), Node(1)])
+    viewer = Later()
+    viewer.setProject(project)
+    calls = []
+
+    def add_group(self, group):
+        calls.append(group)
+        WorkspaceViewer.addGroup(self, group=group)
+
+    Later.addGroup = add_group
+    viewer.setProject(project)
+    assert calls == [node.group for node in project.ws.nodes.values()]
+    assert len(viewer._actors) == 4
+
+
+def test_an_instance_add_element_sees_every_element_of_the_next_rebuild():
+    project = Project([Node(2)])
+    viewer = WorkspaceViewer()
+    viewer.setProject(project)
+    seen = []
+    viewer.addElement = lambda element: seen.append(element)
+    viewer.setProject(project)
+    assert seen[:2] == project.ws.nodes["n0"].group.elements()
+    assert len(seen) == 3
+    assert viewer._actors == []

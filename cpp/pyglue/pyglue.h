@@ -9,6 +9,7 @@
 #include "errors.h"
 #include "iterate.h"
 #include "method.h"
+#include "method_cache.h"
 #include "module.h"
 #include "names.h"
 #include "recursion.h"

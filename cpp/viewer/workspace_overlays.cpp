@@ -50,13 +50,16 @@ nb::object reserved_hook(const Call&) {
 /// The seven hooks in frame order, each looked up on `self` so that overrides run; an error
 /// ends the frame there.
 void refresh_overlays(nb::handle self) {
-    static const Name* const hooks[] = {
-        &method::update_visual_frames,   &method::update_point_cloud,
-        &method::update_graspable_items, &method::update_placement_regions,
-        &method::update_goal_candidates, &method::update_tool_trajectories,
-        &method::update_tool_forces,
+    static pyglue::MethodCache hooks[] = {
+        pyglue::MethodCache(method::update_visual_frames),
+        pyglue::MethodCache(method::update_point_cloud),
+        pyglue::MethodCache(method::update_graspable_items),
+        pyglue::MethodCache(method::update_placement_regions),
+        pyglue::MethodCache(method::update_goal_candidates),
+        pyglue::MethodCache(method::update_tool_trajectories),
+        pyglue::MethodCache(method::update_tool_forces),
     };
-    for (const Name* hook : hooks) pyglue::call_method(self, *hook);
+    for (pyglue::MethodCache& hook : hooks) hook.call(self);
 }
 
 }  // namespace marnox::viewer::workspace

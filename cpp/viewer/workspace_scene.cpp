@@ -14,6 +14,11 @@ const Name append{"append"};
 const Name* const kCollections[] = {&model::get_robots, &model::get_items, &model::get_cameras,
                                     &model::get_fiducials, &model::get_task_regions};
 
+// The calls the rebuild makes once or twice per node.
+pyglue::MethodCache add_items_call{method::add_items};
+pyglue::MethodCache add_group_call{method::add_group};
+pyglue::MethodCache add_element_call{method::add_element};
+
 }  // namespace
 
 /// `_refreshWorkspace()`: removes the tracked actors (never the overlays, which are not
@@ -33,12 +38,12 @@ nb::object refresh_workspace(const Call& call) {
             pyglue::call_method(pyglue::getattr(self, field::project), model::workspace);
         nb::object nodes = pyglue::call_method(workspace, *collection);
         for (nb::handle node : pyglue::call_method(nodes, model::values))
-            pyglue::call_method_kw(self, method::add_items, kw::item, node);
+            add_items_call.call_kw(self, kw::item, node);
     }
 
     nb::object origin_frame =
         pyglue::call_kw(call.global(global::visual_coordinate), kw::scale, nb::float_(0.2));
-    pyglue::call_method_kw(self, method::add_element, kw::element, origin_frame);
+    add_element_call.call_kw(self, kw::element, origin_frame);
     return nb::none();
 }
 
@@ -50,9 +55,9 @@ nb::object add_items(const Call& call) {
     nb::handle self = call.self();
     nb::handle item = call.arg(1);
     nb::object group = pyglue::call_method(item, model::get_visual_group);
-    pyglue::call_method_kw(self, method::add_group, kw::group, group);
+    add_group_call.call_kw(self, kw::group, group);
     for (nb::handle child : pyglue::call_method(item, model::get_children))
-        pyglue::call_method_kw(self, method::add_items, kw::item, child);
+        add_items_call.call_kw(self, kw::item, child);
     return nb::none();
 }
 
@@ -60,7 +65,7 @@ nb::object add_items(const Call& call) {
 nb::object add_group(const Call& call) {
     nb::handle self = call.self();
     for (nb::handle element : pyglue::call_method(call.arg(1), model::elements))
-        pyglue::call_method_kw(self, method::add_element, kw::element, element);
+        add_element_call.call_kw(self, kw::element, element);
     return nb::none();
 }
 
