@@ -317,3 +317,115 @@ def test_an_instance_add_element_sees_every_element_of_the_next_rebuild():
     assert seen[:2] == project.ws.nodes["n0"].group.elements()
     assert len(seen) == 3
     assert viewer._actors == []
+
+
+# Fields
+
+
+def test_a_new_project_bound_as_an_attribute_is_read_at_the_next_render():
+    viewer = viewer_with_overlay()
+    cloud = np.ones((4, 3))
+    viewer._project = Project(cloud=cloud)
+    viewer.render()
+    assert viewer._pointcloud.received[-1] is cloud
+
+
+def test_an_overlay_removed_after_renders_is_no_longer_fed():
+    viewer = viewer_with_overlay()
+    overlay = viewer._pointcloud
+    viewer._pointcloud = None
+    viewer.render()
+    assert len(overlay.received) == 1
+
+
+def test_a_deleted_field_raises_attribute_error_at_the_next_render():
+    viewer = viewer_with_overlay()
+    del viewer._project
+    with pytest.raises(
+        AttributeError, match="'WorkspaceViewer' object has no attribute '_project'"
+    ):
+        viewer.render()
+
+
+def test_a_replaced_instance_dict_is_read_at_the_next_render():
+    viewer = viewer_with_overlay()
+    state = dict(vars(viewer))
+    state["_pointcloud"] = Overlay()
+    viewer.__dict__ = state
+    viewer.render()
+    assert len(state["_pointcloud"].received) == 1
+
+
+def test_a_property_defined_later_on_a_subclass_takes_precedence_over_the_field():
+    class Later(WorkspaceViewer):
+        pass
+
+    viewer = viewer_with_overlay(Later)
+    cloud = np.full((1, 3), 7.0)
+    Later._project = property(lambda self: Project(cloud=cloud))
+    viewer.render()
+    assert viewer._pointcloud.received[-1] is cloud
+
+
+def test_a_class_attribute_stopped_set_after_renders_stops_drawing():
+    class Later(WorkspaceViewer):
+        pass
+
+    viewer = Later()
+    viewer._interactor = Interactor()
+    viewer.render()
+    Later._stopped = True
+    viewer.render()
+    del Later._stopped
+    viewer.render()
+    assert viewer._interactor.calls == ["ProcessEvents", "Render"] * 2
+
+
+def test_stop_after_renders_ends_drawing_and_a_falsy_stopped_resumes_it():
+    viewer = WorkspaceViewer()
+    viewer._interactor = Interactor()
+    viewer.render()
+    viewer._window = Window()
+    viewer.stop()
+    viewer.render()
+    assert viewer._interactor.calls == ["ProcessEvents", "Render"]
+    viewer._stopped = 0
+    viewer.render()
+    assert viewer._interactor.calls == ["ProcessEvents", "Render"] * 2
+
+
+def test_an_interactor_attached_after_renders_is_drawn_with():
+    viewer = WorkspaceViewer()
+    viewer.render()
+    viewer._interactor = Interactor()
+    viewer.render()
+    assert viewer._interactor.calls == ["ProcessEvents", "Render"]
+
+
+def test_actors_replaced_by_another_sequence_get_its_own_append():
+    class Tracked(list):
+        def append(self, actor):
+            super().append(("tracked", actor))
+
+    viewer = WorkspaceViewer()
+    viewer.addElement(Element())
+    viewer._actors = Tracked()
+    element = Element()
+    viewer.addElement(element)
+    assert viewer._actors == [("tracked", element.actor)]
+
+
+def test_a_renderer_replaced_after_a_rebuild_receives_the_next_actors():
+    project = Project([Node(1)])
+    viewer = WorkspaceViewer()
+    viewer.setProject(project)
+    added = []
+
+    class Renderer:
+        def __getattr__(self, name):
+            return lambda *args: added.append((name, *args))
+
+    viewer._ren = Renderer()
+    element = Element()
+    viewer.addElement(element)
+    assert added == [("AddActor", element.actor)]

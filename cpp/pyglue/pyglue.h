@@ -7,6 +7,7 @@
 #include "checks.h"
 #include "class_builder.h"
 #include "errors.h"
+#include "field_cache.h"
 #include "iterate.h"
 #include "method.h"
 #include "method_cache.h"

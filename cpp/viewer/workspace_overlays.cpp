@@ -6,8 +6,7 @@ namespace marnox::viewer::workspace {
 /// `_updateVisualFrames()`: places the link tree's visual elements from the origin link down,
 /// from a fresh default base pose every frame.
 nb::object update_visual_frames(const Call& call) {
-    nb::object workspace =
-        pyglue::call_method(pyglue::getattr(call.self(), field::project), model::workspace);
+    nb::object workspace = pyglue::call_method(cached::project.get(call.self()), model::workspace);
     nb::object origin_link = pyglue::call_method(workspace, model::get_origin_link);
     nb::object chain = call.global(global::chain);
     nb::object base_pose = pyglue::call(call.global(global::pose));
@@ -19,10 +18,10 @@ nb::object update_visual_frames(const Call& call) {
 /// `_updatePointCloud()`: hands the system's current point cloud to the overlay, if any.
 nb::object update_point_cloud(const Call& call) {
     nb::handle self = call.self();
-    nb::object overlay = pyglue::getattr(self, field::pointcloud);
+    nb::object overlay = cached::pointcloud.get(self);
     if (!pyglue::truthy(overlay))
         return nb::none();
-    nb::object system = pyglue::call_method(pyglue::getattr(self, field::project), model::system);
+    nb::object system = pyglue::call_method(cached::project.get(self), model::system);
     nb::object cloud = pyglue::call_method(system, model::pointcloud);
     pyglue::call_method_kw(overlay, model::set_points, kw::pointcloud, cloud);
     return nb::none();
@@ -32,10 +31,10 @@ nb::object update_point_cloud(const Call& call) {
 /// any.
 nb::object update_tool_trajectories(const Call& call) {
     nb::handle self = call.self();
-    nb::object overlay = pyglue::getattr(self, field::trajectory);
+    nb::object overlay = cached::trajectory.get(self);
     if (!pyglue::truthy(overlay))
         return nb::none();
-    nb::object system = pyglue::call_method(pyglue::getattr(self, field::project), model::system);
+    nb::object system = pyglue::call_method(cached::project.get(self), model::system);
     nb::object positions = pyglue::call_method(system, model::trajectory);
     pyglue::call_method_kw(overlay, model::set_positions, kw::positions, positions);
     return nb::none();

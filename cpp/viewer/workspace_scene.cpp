@@ -25,17 +25,15 @@ pyglue::MethodCache add_element_call{method::add_element};
 /// tracked), then adds every node of the workspace and an origin frame last.
 nb::object refresh_workspace(const Call& call) {
     nb::handle self = call.self();
-    nb::object ren = pyglue::getattr(self, field::ren);
+    nb::object ren = cached::ren.get(self);
     // VTK rebuilds this collection from the renderer's props on every GetActors(), so emptying
     // it takes nothing out of the scene: the overlays stay, the tracked actors go below.
     pyglue::call_method(pyglue::call_method(ren, get_actors), remove_all_items);
-    for (nb::handle actor : pyglue::getattr(self, field::actors))
-        pyglue::call_method(ren, remove_actor, actor);
+    for (nb::handle actor : cached::actors.get(self)) pyglue::call_method(ren, remove_actor, actor);
     pyglue::setattr(self, field::actors, nb::list());
 
     for (const Name* collection : kCollections) {
-        nb::object workspace =
-            pyglue::call_method(pyglue::getattr(self, field::project), model::workspace);
+        nb::object workspace = pyglue::call_method(cached::project.get(self), model::workspace);
         nb::object nodes = pyglue::call_method(workspace, *collection);
         for (nb::handle node : pyglue::call_method(nodes, model::values))
             add_items_call.call_kw(self, kw::item, node);
@@ -74,14 +72,14 @@ nb::object add_group(const Call& call) {
 nb::object add_element(const Call& call) {
     nb::handle self = call.self();
     nb::object actor = pyglue::call_method(call.arg(1), model::get_actor);
-    nb::object actors = pyglue::getattr(self, field::actors);
+    nb::object actors = cached::actors.get(self);
     if (PyList_CheckExact(actors.ptr())) {
         if (PyList_Append(actors.ptr(), actor.ptr()) != 0)
             pyglue::raise_current();
     } else {
         pyglue::call_method(actors, append, actor);
     }
-    pyglue::call_method(pyglue::getattr(self, field::ren), add_actor, actor);
+    pyglue::call_method(cached::ren.get(self), add_actor, actor);
     return nb::none();
 }
 
