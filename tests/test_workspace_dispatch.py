@@ -429,3 +429,33 @@ def test_a_renderer_replaced_after_a_rebuild_receives_the_next_actors():
     element = Element()
     viewer.addElement(element)
     assert added == [("AddActor", element.actor)]
+
+
+# Module-level names
+
+
+def test_module_names_rebound_after_renders_are_used_from_the_next_render(monkeypatch):
+    viewer = WorkspaceViewer()
+    viewer.setProject(Project())
+    viewer.render()
+    poses = []
+
+    class Pose:
+        def __init__(self):
+            poses.append(self)
+
+    class Other:
+        links = []
+
+        @staticmethod
+        def _updateVisualElementsRecursive(link, base_pose):
+            Other.links.append((link, base_pose))
+
+    monkeypatch.setattr(marnox.viewer, "Pose", Pose)
+    viewer.render()
+    monkeypatch.setattr(marnox.viewer, "_Chain", Other)
+    viewer.render()
+    assert len(poses) == 2 and Other.links == [("origin", poses[1])]
+    monkeypatch.delattr(marnox.viewer, "Pose")
+    with pytest.raises(NameError, match="name 'Pose' is not defined"):
+        viewer.render()

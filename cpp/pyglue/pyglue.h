@@ -8,6 +8,7 @@
 #include "class_builder.h"
 #include "errors.h"
 #include "field_cache.h"
+#include "global_cache.h"
 #include "iterate.h"
 #include "method.h"
 #include "method_cache.h"

@@ -2,14 +2,20 @@
 #include "workspace_viewer.h"
 
 namespace marnox::viewer::workspace {
+namespace {
+
+pyglue::GlobalCache chain_class{global::chain};
+pyglue::GlobalCache pose_class{global::pose};
+
+}  // namespace
 
 /// `_updateVisualFrames()`: places the link tree's visual elements from the origin link down,
 /// from a fresh default base pose every frame.
 nb::object update_visual_frames(const Call& call) {
     nb::object workspace = pyglue::call_method(cached::project.get(call.self()), model::workspace);
     nb::object origin_link = pyglue::call_method(workspace, model::get_origin_link);
-    nb::object chain = call.global(global::chain);
-    nb::object base_pose = pyglue::call(call.global(global::pose));
+    nb::object chain = chain_class.get(call);
+    nb::object base_pose = pyglue::call(pose_class.get(call));
     pyglue::call_method_kw(chain, model::update_visual_elements_recursive, kw::link_base_pose,
                            origin_link, base_pose);
     return nb::none();
