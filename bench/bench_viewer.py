@@ -1,4 +1,9 @@
-"""WorkspaceViewer dispatch against the plain-Python baseline: render() and setProject()."""
+"""WorkspaceViewer dispatch against the plain-Python baseline: render() and setProject().
+
+Each case runs with the plain-Python stand-in model, whose every call enters the interpreter,
+and again with the same model made of C callables, which times the viewers' own dispatch
+alone. The targets are for the plain-Python model.
+"""
 
 import os
 import sys
@@ -10,20 +15,26 @@ from harness import format_seconds, interleaved_medians
 import marnox.viewer
 
 
-def _viewers():
-    fakes.patch_model(marnox.viewer, baseline_viewer)
+def _viewers(model):
+    model.patch(marnox.viewer, baseline_viewer)
     native = marnox.viewer.WorkspaceViewer(trajectory=True, pointcloud=True)
     baseline = baseline_viewer.BaselineWorkspaceViewer(trajectory=True, pointcloud=True)
     for viewer in (native, baseline):
-        viewer._trajectory = fakes.InstantOverlay()
-        viewer._pointcloud = fakes.InstantOverlay()
+        viewer._trajectory = model.overlay()
+        viewer._pointcloud = model.overlay()
     return native, baseline
 
 
-def render_rows(frames=2000, rounds=15):
+def _case(text, model, target):
+    if model is fakes.MODELS["python"]:
+        return text, target
+    return f"{text}, C-callable model", None
+
+
+def render_rows(model, frames=2000, rounds=15):
     """Per-frame render() without an interactor, both overlays on."""
-    native, baseline = _viewers()
-    project = fakes.InstantProject()
+    native, baseline = _viewers(model)
+    project = model.project()
     native.setProject(project)
     baseline.setProject(project)
 
@@ -36,13 +47,14 @@ def render_rows(frames=2000, rounds=15):
     )
     per_frame = medians["native"] / frames
     ratio = medians["native"] / medians["baseline"]
-    return [("render(), per frame", format_seconds(per_frame), "plain Python", ratio, 0.9)]
+    case, target = _case("render(), per frame", model, 0.9)
+    return [(case, format_seconds(per_frame), "plain Python", ratio, target)]
 
 
-def scene_rows(nodes=1000, rounds=9):
+def scene_rows(model, nodes=1000, rounds=9):
     """setProject() on a workspace of `nodes` leaf nodes with two elements each."""
-    native, baseline = _viewers()
-    project = fakes.InstantProject(nodes)
+    native, baseline = _viewers(model)
+    project = model.project(nodes)
     medians = interleaved_medians(
         {
             "native": lambda: native.setProject(project),
@@ -51,8 +63,7 @@ def scene_rows(nodes=1000, rounds=9):
         rounds,
     )
     ratio = medians["native"] / medians["baseline"]
-    target = 0.9 if nodes == 1000 else None
-    case = f"setProject(), {nodes} nodes"
+    case, target = _case(f"setProject(), {nodes} nodes", model, 0.9 if nodes == 1000 else None)
     return [(case, format_seconds(medians["native"]), "plain Python", ratio, target)]
 
 
@@ -66,8 +77,9 @@ def resident_kib():
 
 def memory_rows(nodes=10000, rebuilds=100):
     """Resident memory after `rebuilds` rebuilds of the scene against that after the first."""
-    native, _ = _viewers()
-    project = fakes.InstantProject(nodes)
+    model = fakes.MODELS["python"]
+    native, _ = _viewers(model)
+    project = model.project(nodes)
     native.setProject(project)
     first = resident_kib()
     for _ in range(rebuilds - 1):
@@ -80,7 +92,10 @@ def memory_rows(nodes=10000, rebuilds=100):
 def main():
     from harness import print_table
 
-    rows = render_rows() + scene_rows(1000) + scene_rows(10000, rounds=3) + memory_rows()
+    python, builtin = fakes.MODELS["python"], fakes.MODELS["builtin"]
+    rows = render_rows(python) + scene_rows(python, 1000) + scene_rows(python, 10000, rounds=3)
+    rows += memory_rows()
+    rows += render_rows(builtin) + scene_rows(builtin, 1000)
     print_table(rows)
     return 0
 

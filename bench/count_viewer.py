@@ -6,7 +6,8 @@ Each case runs in its own process under ``valgrind --tool=callgrind``, which
 counts only inside ``operator.call``: the loop that the timing benchmark runs,
 started from Python, and nothing of the imports or the setup.
 
-Run: ``python bench/count_viewer.py [--frames N] [--nodes N]``.
+Run: ``python bench/count_viewer.py [--model python|builtin] [--frames N] [--nodes N]``;
+``--model builtin`` gives both viewers a model made of C callables (see fakes.py).
 """
 
 import argparse
@@ -18,22 +19,23 @@ import sys
 import tempfile
 
 
-def _case(viewer_kind, operation, repeat, nodes):
+def _case(viewer_kind, operation, repeat, nodes, model_name):
     """Runs in the process under callgrind: builds the viewer, then the counted loop."""
     import baseline_viewer
     import fakes
 
     import marnox.viewer
 
-    fakes.patch_model(marnox.viewer, baseline_viewer)
+    model = fakes.MODELS[model_name]
+    model.patch(marnox.viewer, baseline_viewer)
     make = {
         "native": marnox.viewer.WorkspaceViewer,
         "baseline": baseline_viewer.BaselineWorkspaceViewer,
     }[viewer_kind]
     viewer = make(trajectory=True, pointcloud=True)
-    viewer._trajectory = fakes.InstantOverlay()
-    viewer._pointcloud = fakes.InstantOverlay()
-    project = fakes.InstantProject(nodes if operation == "scene" else 0)
+    viewer._trajectory = model.overlay()
+    viewer._pointcloud = model.overlay()
+    project = model.project(nodes if operation == "scene" else 0)
     viewer.setProject(project)
     render = viewer.render
     set_project = viewer.setProject
@@ -50,9 +52,9 @@ def _case(viewer_kind, operation, repeat, nodes):
     operator.call(frames if operation == "render" else rebuilds)
 
 
-def _count(viewer_kind, operation, repeat, nodes, keep):
+def _count(viewer_kind, operation, repeat, nodes, model, keep):
     with tempfile.TemporaryDirectory() as folder:
-        out = os.path.join(keep or folder, f"callgrind.{viewer_kind}.{operation}")
+        out = os.path.join(keep or folder, f"callgrind.{viewer_kind}.{operation}.{model}")
         command = [
             "valgrind",
             "--tool=callgrind",
@@ -66,6 +68,7 @@ def _count(viewer_kind, operation, repeat, nodes, keep):
             operation,
             str(repeat),
             str(nodes),
+            model,
         ]
         env = dict(os.environ, PYTHONHASHSEED="0")
         env.setdefault("VTK_DEFAULT_OPENGL_WINDOW", "vtkEGLRenderWindow")
@@ -80,29 +83,32 @@ def main():
     parser.add_argument("--frames", type=int, default=2000)
     parser.add_argument("--rebuilds", type=int, default=5)
     parser.add_argument("--nodes", type=int, default=1000)
+    parser.add_argument("--model", choices=["python", "builtin"], default="python")
     parser.add_argument("--only", choices=["render", "scene"], help="count one operation")
     parser.add_argument("--keep", metavar="DIR", help="keep the callgrind files in DIR")
-    parser.add_argument("--run", nargs=4, help=argparse.SUPPRESS)
+    parser.add_argument("--run", nargs=5, help=argparse.SUPPRESS)
     args = parser.parse_args()
+    if args.keep:
+        os.makedirs(args.keep, exist_ok=True)
     if args.run:
-        kind, operation, repeat, nodes = args.run
-        _case(kind, operation, int(repeat), int(nodes))
+        kind, operation, repeat, nodes, model = args.run
+        _case(kind, operation, int(repeat), int(nodes), model)
         return 0
 
     cases = [
         ("render(), per frame", "render", args.frames, 0),
         (f"setProject(), {args.nodes} nodes", "scene", args.rebuilds, args.nodes),
     ]
+    print(f"model: {args.model}")
     print(f"{'case':28}  {'native':>12}  {'baseline':>12}  ratio")
     for label, operation, repeat, nodes in cases:
         if args.only and operation != args.only:
             continue
-        native = _count("native", operation, repeat, nodes, args.keep) / repeat
-        baseline = _count("baseline", operation, repeat, nodes, args.keep) / repeat
+        native = _count("native", operation, repeat, nodes, args.model, args.keep) / repeat
+        baseline = _count("baseline", operation, repeat, nodes, args.model, args.keep) / repeat
         print(f"{label:28}  {native:12.0f}  {baseline:12.0f}  {native / baseline:.2f}")
     return 0
 
 
 if __name__ == "__main__":
-    sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
     sys.exit(main())

@@ -1,5 +1,9 @@
 """Model stand-ins whose calls return at once, so benchmarks time only the viewer."""
 
+import functools
+import itertools
+from types import SimpleNamespace
+
 import numpy as np
 from vtkmodules.vtkRenderingCore import vtkActor
 
@@ -112,3 +116,73 @@ def patch_model(*modules):
         module._Chain = InstantChain
         module.Pose = InstantPose
         module.VisualCoordinate = InstantCoordinate
+
+
+# The same model made of C callables: no call into it enters the interpreter, so a benchmark
+# with it times the viewer's own dispatch alone. Objects are SimpleNamespaces whose attributes
+# are the callables, looked up on the instance by both viewers alike.
+
+
+def _returning(value):
+    """A C callable of no arguments that returns `value`."""
+    return itertools.repeat(value).__next__
+
+
+def _taking_keywords():
+    """A C callable that takes any keyword arguments and returns None."""
+    return {}.update
+
+
+def _builtin_element():
+    return SimpleNamespace(_getActor=_returning(vtkActor()))
+
+
+def _builtin_node(elements=2):
+    group = SimpleNamespace(elements=_returning(tuple(_builtin_element() for _ in range(elements))))
+    return SimpleNamespace(_getVisualGroup=_returning(group), _getChildren=_returning(()))
+
+
+def builtin_overlay():
+    return SimpleNamespace(setPoints=_taking_keywords(), setPositions=_taking_keywords())
+
+
+def builtin_project(nodes=0):
+    """Like InstantProject: nodes split evenly over the five collections."""
+    kinds = [{} for _ in range(5)]
+    for index in range(nodes):
+        kinds[index % 5][f"node{index}"] = _builtin_node()
+    workspace = SimpleNamespace(
+        getRobots=_returning(kinds[0]),
+        getItems=_returning(kinds[1]),
+        getCameras=_returning(kinds[2]),
+        getFiducials=_returning(kinds[3]),
+        getTaskRegions=_returning(kinds[4]),
+        _getOriginLink=_returning(None),
+    )
+    system = SimpleNamespace(pointcloud=_returning(POINTS), trajectory=_returning(POSITIONS))
+    return SimpleNamespace(workspace=_returning(workspace), system=_returning(system))
+
+
+def patch_builtin_model(*modules):
+    """Points the model names of the viewer modules at C callables."""
+    for module in modules:
+        module._Chain = SimpleNamespace(_updateVisualElementsRecursive=_taking_keywords())
+        module.Pose = object
+        module.VisualCoordinate = functools.partial(
+            SimpleNamespace, _getActor=_returning(vtkActor())
+        )
+
+
+class Model:
+    """One kind of stand-in model: how to patch the viewer modules and make its objects."""
+
+    def __init__(self, patch, overlay, project):
+        self.patch = patch
+        self.overlay = overlay
+        self.project = project
+
+
+MODELS = {
+    "python": Model(patch_model, InstantOverlay, InstantProject),
+    "builtin": Model(patch_builtin_model, builtin_overlay, builtin_project),
+}
