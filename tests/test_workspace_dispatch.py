@@ -196,6 +196,26 @@ def test_a_hook_assigned_on_a_subclass_after_renders_runs_from_the_next_render(h
     assert calls == [(hook, viewer)]
 
 
+def test_a_python_override_replaced_after_renders_gives_way_to_its_successor():
+    calls = []
+
+    class Override(WorkspaceViewer):
+        _updatePointCloud = recording(calls, "first")
+
+    class Deeper(Override):
+        pass
+
+    viewer = Deeper()
+    viewer.render()
+    viewer.render()
+    Override._updatePointCloud = recording(calls, "second")
+    viewer.render()
+    Deeper._updatePointCloud = recording(calls, "third")
+    viewer.render()
+    assert [label for label, _ in calls] == ["first", "first", "second", "third"]
+    assert all(called is viewer for _, called in calls)
+
+
 def test_a_hook_replaced_on_the_class_itself_runs_for_every_viewer(monkeypatch):
     first, second = WorkspaceViewer(), WorkspaceViewer()
     first.render()

@@ -8,12 +8,14 @@ nb::object MethodCache::call_vector(PyObject* const* argv, Py_ssize_t n_args, Py
         return look_up_and_call(argv, n_args, kwnames);
     // The lookup this replaces would hold the method for the length of the call.
     nb::object method = nb::borrow(method_);
+    if (!body_.impl)
+        return checked(PyObject_Vectorcall(method_, argv, static_cast<size_t>(n_args), kwnames));
     Body body = body_;
     return run_body(body, argv);
 }
 
-/// PyObject_VectorcallMethod step by step, recording what was found when it is our own body
-/// and nothing changed the state during the lookup.
+/// PyObject_VectorcallMethod step by step, recording the method found (a function defined in
+/// the class, or one of our own bodies) when nothing changed the state during the lookup.
 nb::object MethodCache::look_up_and_call(PyObject* const* argv, Py_ssize_t n_args,
                                          PyObject* kwnames) {
 #if PY_VERSION_HEX >= 0x030C0000
@@ -35,9 +37,8 @@ nb::object MethodCache::look_up_and_call(PyObject* const* argv, Py_ssize_t n_arg
             found, argv + 1, static_cast<size_t>(n_args - 1) | PY_VECTORCALL_ARGUMENTS_OFFSET,
             kwnames));
     }
-    Body body;
-    if (!body_of(found, n_args, kwnames, body))
-        return checked(PyObject_Vectorcall(found, argv, static_cast<size_t>(n_args), kwnames));
+    Body body{};
+    bool own = body_of(found, n_args, kwnames, body);
     LookupState after;
     if (cacheable && after.record(self) && after == before) {
         state_ = after;
@@ -46,6 +47,8 @@ nb::object MethodCache::look_up_and_call(PyObject* const* argv, Py_ssize_t n_arg
         n_args_ = n_args;
         kwnames_ = kwnames;
     }
+    if (!own)
+        return checked(PyObject_Vectorcall(found, argv, static_cast<size_t>(n_args), kwnames));
     return run_body(body, argv);
 #endif
 }

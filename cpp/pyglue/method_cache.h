@@ -8,11 +8,12 @@
 
 namespace pyglue {
 
-/// One call site of `self.name(...)`: behaves exactly as call_method, but remembers what the
-/// lookup found. While `self` is in the same LookupState and the call has the same shape, the
-/// method is still the class's own method object and the instance dict has nothing of that
-/// name, so its C++ body runs directly. A subclass override, an instance attribute or a class
-/// attribute assigned later changes the state, and the next call looks the name up again.
+/// One call site of `self.name(...)`: behaves exactly as call_method, but remembers the method
+/// that the lookup found in the class (with nothing of that name in the instance dict). While
+/// `self` is in the same LookupState, that is still what the lookup would find, so it is called
+/// without one: one of our own bodies directly, any other function (a Python override in a
+/// subclass) through vectorcall. An override, an instance attribute or a class attribute
+/// assigned later changes the state, and the next call looks the name up again.
 class MethodCache {
 public:
     explicit MethodCache(const Name& name) : name_(name) {}
@@ -43,7 +44,7 @@ private:
     const Name& name_;
     LookupState state_;
     PyObject* method_ = nullptr;  ///< borrowed: the class holds it while `state_` matches
-    Body body_{};
+    Body body_{};                 ///< impl nullptr: `method_` is not one of our own bodies
     Py_ssize_t n_args_ = 0;
     PyObject* kwnames_ = nullptr;
 };
