@@ -5,11 +5,12 @@ Python program can make afterwards (on the class, a subclass, the instance, its 
 its __class__) must take effect at the next call, exactly as a fresh lookup would.
 """
 
-import marnox.viewer
 import numpy as np
 import pytest
-from marnox.viewer import WorkspaceViewer
 from vtkmodules.vtkRenderingCore import vtkActor
+
+import marnox.viewer
+from marnox.viewer import WorkspaceViewer
 
 HOOKS = [
     "_updateVisualFrames",
