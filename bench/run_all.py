@@ -24,10 +24,7 @@ def image_rows(rounds=30):
 
 def main():
     rows = []
-    rows += bench_viewer.render_rows()
-    rows += bench_viewer.scene_rows(1000)
-    rows += bench_viewer.scene_rows(10000, rounds=3)
-    rows += bench_viewer.memory_rows()
+    rows += bench_viewer.rows()
     rows += bench_files.file_rows()
     rows += image_rows()
     print_table(rows)
