@@ -21,9 +21,11 @@ from vtkmodules.vtkFiltersGeneral import vtkTransformFilter
 from vtkmodules.vtkFiltersSources import vtkCubeSource, vtkCylinderSource, vtkSphereSource
 from vtkmodules.vtkRenderingCore import vtkActor, vtkPolyDataMapper
 
+from marnox.meshes import readMesh
 from marnox.pose import Pose
 
 _EMPTY_IDS = np.zeros(0, dtype=np.int64)
+_MESH_GREY = (0.7, 0.7, 0.7)
 # Poses are immutable, so every element can start from this one.
 _IDENTITY = Pose()
 
@@ -193,6 +195,62 @@ class VisualSphere(VisualShape):
     def radius(self):
         """Sphere radius."""
         return self._radius
+
+
+class VisualMesh(VisualShape):
+    """A surface read from a mesh file: STL, OBJ, PLY, glTF/GLB or Collada (.dae).
+
+    The file is read here, once per file however many elements show it: every
+    element's mapper shares one ``vtkPolyData``. ``scale`` multiplies the
+    file's coordinates along the shape frame's axes. ``color=None`` keeps the
+    file's own colours (grey where it has none); a colour given replaces them.
+    A missing file raises FileNotFoundError; an unreadable one, or an unknown
+    ending, ValueError naming the file and what is wrong.
+
+    Example::
+
+        VisualMesh("fixture.stl", scale=(0.001, 0.001, 0.001), color=(0.2, 0.4, 0.8))
+    """
+
+    def __init__(self, path, scale=(1.0, 1.0, 1.0), color=None, opacity=1.0, offset=None):
+        """Read ``path`` (or take it from the cache); see the class docstring."""
+        super().__init__((0.7, 0.7, 0.7) if color is None else color, opacity, offset)
+        if color is None:
+            self._color = None
+        self._path = str(path)
+        x, y, z = scale
+        self._scale = (float(x), float(y), float(z))
+        self._polydata = readMesh(self._path)
+
+    def _createActor(self):
+        mapper = vtkPolyDataMapper()
+        mapper.SetInputData(self._polydata)
+        mapper.SetScalarVisibility(self._color is None)
+        mapper.SetColorModeToDirectScalars()
+        actor = vtkActor()
+        actor.SetMapper(mapper)
+        # The actor's own scale applies before the pose in its user matrix.
+        actor.SetScale(*self._scale)
+        prop = actor.GetProperty()
+        prop.SetColor(*(_MESH_GREY if self._color is None else self._color))
+        prop.SetOpacity(self._opacity)
+        return actor
+
+    def path(self):
+        """The mesh file's path as given."""
+        return self._path
+
+    def scale(self):
+        """Scale factors ``(x, y, z)`` applied to the file's coordinates."""
+        return self._scale
+
+    def color(self):
+        """RGB colour given, each channel 0..1, or None for the file's own colours."""
+        return self._color
+
+    def polydata(self):
+        """The shared surface read from the file; do not change it."""
+        return self._polydata
 
 
 class VisualCoordinate(VisualElement):

@@ -1,0 +1,271 @@
+"""Mesh files read once into a ``vtkPolyData`` that every element showing them shares.
+
+STL, OBJ (with its MTL colours), PLY (with vertex colours) and glTF/GLB go
+through VTK's readers, after ``_mesh_checks`` has made sure the file holds
+what it declares. Collada, which VTK cannot read, goes through trimesh and
+pycollada. A file's own colours end up as unsigned-char RGB cell or point
+scalars of the polydata.
+
+The cache is keyed by the resolved path, size and modification time, so a
+file changed on disk is read again, and holds the polydata weakly: it lives
+as long as some element uses it.
+"""
+
+from __future__ import annotations
+
+import errno
+import os
+import stat
+import weakref
+
+import numpy as np
+from vtkmodules.util import numpy_support
+from vtkmodules.vtkCommonCore import VTK_STRING, VTK_UNSIGNED_CHAR, vtkCommand, vtkPoints
+from vtkmodules.vtkCommonDataModel import vtkCellArray, vtkPolyData
+from vtkmodules.vtkFiltersCore import vtkAppendPolyData
+from vtkmodules.vtkFiltersGeometry import vtkCompositeDataGeometryFilter
+from vtkmodules.vtkIOGeometry import vtkGLTFReader, vtkOBJReader, vtkSTLReader
+from vtkmodules.vtkIOPLY import vtkPLYReader
+
+from marnox import _mesh_checks
+from marnox._mesh_checks import MeshError
+
+MESH_ENDINGS = (".stl", ".obj", ".ply", ".gltf", ".glb", ".dae")
+
+_cache = weakref.WeakValueDictionary()
+
+
+def _fileKey(path):
+    resolved = os.path.realpath(path)
+    try:
+        info = os.stat(resolved)
+    except FileNotFoundError:
+        raise FileNotFoundError(errno.ENOENT, "mesh file not found", path) from None
+    if not stat.S_ISREG(info.st_mode):
+        raise ValueError(f"{path}: not a mesh file (not a regular file)")
+    return resolved, info.st_size, info.st_mtime_ns
+
+
+def readMesh(path):
+    """The shared polydata of the mesh file ``path``; callers must not change it.
+
+    Raises FileNotFoundError for a missing file and ValueError (or OSError) naming the
+    file and what is wrong for anything that cannot be read.
+    """
+    path = os.fspath(path)
+    ending = os.path.splitext(path)[1].lower()
+    if ending not in MESH_ENDINGS:
+        raise ValueError(
+            f"{path}: unknown mesh file ending {ending!r} (known: {', '.join(MESH_ENDINGS)})"
+        )
+    key = _fileKey(path)
+    polydata = _cache.get(key)
+    if polydata is None:
+        try:
+            polydata = _READERS[ending](key[0])
+        except MeshError as error:
+            raise ValueError(f"{path}: {error}") from None
+        if polydata.GetNumberOfCells() == 0:
+            raise ValueError(f"{path}: the file holds no surface")
+        _cache[key] = polydata
+    return polydata
+
+
+def _bytes(path):
+    with open(path, "rb") as stream:
+        data = stream.read()
+    if not data:
+        raise MeshError("empty file")
+    return data
+
+
+class _Errors:
+    """Collects the errors a VTK reader reports instead of letting VTK print them."""
+
+    def __init__(self, algorithm):
+        self.messages = []
+        algorithm.AddObserver(vtkCommand.ErrorEvent, self._record)
+
+    def _record(self, caller, event, message):
+        self.messages.append(str(message).strip().splitlines()[-1])
+
+    _record.CallDataType = VTK_STRING
+
+
+def _run(reader, path):
+    reader.SetFileName(path)
+    errors = _Errors(reader)
+    reader.Update()
+    if errors.messages:
+        raise MeshError(errors.messages[0])
+    return reader.GetOutput()
+
+
+def _readStl(path):
+    _mesh_checks.checkStl(_bytes(path))
+    return _run(vtkSTLReader(), path)
+
+
+def _readPly(path):
+    _mesh_checks.checkPly(_bytes(path))
+    return _run(vtkPLYReader(), path)
+
+
+def _readObj(path):
+    data = _bytes(path)
+    polydata = _run(vtkOBJReader(), path)
+    _colorObjMaterials(polydata, data, os.path.dirname(path))
+    return polydata
+
+
+def _readGltf(path):
+    data = _bytes(path)
+    document = _mesh_checks.checkGltf(
+        data, os.path.dirname(path), binary=path.lower().endswith(".glb")
+    )
+    reader = vtkGLTFReader()
+    reader.SetFileName(path)
+    errors = _Errors(reader)
+    merge = vtkCompositeDataGeometryFilter()
+    merge.SetInputConnection(reader.GetOutputPort())
+    merge.Update()
+    if errors.messages:
+        raise MeshError(errors.messages[0])
+    polydata = vtkPolyData()
+    polydata.ShallowCopy(merge.GetOutput())
+    color = _gltfColor(document)
+    if color is not None:
+        _setCellColor(polydata, color)
+    return polydata
+
+
+def _readCollada(path):
+    # Imported here: trimesh and pycollada take a while to load and only Collada needs them.
+    import trimesh
+
+    _bytes(path)
+    try:
+        scene = trimesh.load(path, file_type="dae", force="scene")
+    except Exception as error:  # pycollada and lxml raise many kinds for malformed files
+        raise MeshError(f"not a readable Collada file ({type(error).__name__}: {error})") from None
+    pieces = vtkAppendPolyData()
+    for mesh in scene.dump():
+        if not isinstance(mesh, trimesh.Trimesh) or len(mesh.faces) == 0:
+            continue
+        pieces.AddInputData(_trimeshPolydata(mesh))
+    if pieces.GetNumberOfInputConnections(0) == 0:
+        raise MeshError("the Collada file holds no triangles")
+    pieces.Update()
+    return pieces.GetOutput()
+
+
+def _trimeshPolydata(mesh):
+    polydata = vtkPolyData()
+    points = numpy_support.numpy_to_vtk(np.ascontiguousarray(mesh.vertices, dtype=float), deep=True)
+    polydata.SetPoints(_points(points))
+    faces = np.ascontiguousarray(mesh.faces, dtype=np.int64).ravel()
+    polys = vtkCellArray()
+    polys.SetData(3, numpy_support.numpy_to_vtkIdTypeArray(faces, deep=True))
+    polydata.SetPolys(polys)
+    colors = _trimeshColors(mesh)
+    if colors is not None:
+        _setCellColors(polydata, colors)
+    return polydata
+
+
+def _trimeshColors(mesh):
+    visual = mesh.visual
+    if visual.kind in ("face", "vertex"):
+        return np.asarray(visual.face_colors)[:, :3]
+    material = getattr(visual, "material", None)
+    color = getattr(material, "main_color", None)
+    if color is None:
+        return None
+    return np.tile(np.asarray(color)[:3], (len(mesh.faces), 1))
+
+
+def _points(array):
+    points = vtkPoints()
+    points.SetData(array)
+    return points
+
+
+def _setCellColors(polydata, rgb):
+    array = numpy_support.numpy_to_vtk(
+        np.ascontiguousarray(rgb, dtype=np.uint8), deep=True, array_type=VTK_UNSIGNED_CHAR
+    )
+    array.SetName("Colors")
+    polydata.GetCellData().SetScalars(array)
+
+
+def _setCellColor(polydata, color):
+    rgb = np.clip(np.asarray(color[:3], dtype=float) * 255.0 + 0.5, 0, 255)
+    _setCellColors(polydata, np.tile(rgb, (polydata.GetNumberOfCells(), 1)))
+
+
+def _gltfColor(document):
+    # One colour for the whole mesh: the base colour of the first material
+    # any primitive uses.
+    materials = document.get("materials", [])
+    for mesh in document.get("meshes", []):
+        for primitive in mesh.get("primitives", []):
+            index = primitive.get("material")
+            if isinstance(index, int) and 0 <= index < len(materials):
+                factor = materials[index].get("pbrMetallicRoughness", {}).get("baseColorFactor")
+                if isinstance(factor, list) and len(factor) == 4:
+                    return [float(v) for v in factor]
+    return None
+
+
+def _mtlColors(data, folder):
+    colors = {}
+    for line in data.splitlines():
+        words = line.split()
+        if len(words) >= 2 and words[0] == b"mtllib":
+            name = line.split(None, 1)[1].strip().decode("utf-8", "replace")
+            library = os.path.join(folder, name)
+            if os.path.isfile(library):
+                with open(library, "rb") as stream:
+                    colors.update(_parseMtl(stream.read()))
+    return colors
+
+
+def _parseMtl(data):
+    colors, current = {}, None
+    for line in data.splitlines():
+        words = line.split()
+        if len(words) >= 2 and words[0] == b"newmtl":
+            current = words[1].decode("utf-8", "replace")
+        elif len(words) >= 4 and words[0] == b"Kd" and current is not None:
+            try:
+                colors[current] = [float(v) for v in words[1:4]]
+            except ValueError:
+                continue
+    return colors
+
+
+def _colorObjMaterials(polydata, data, folder):
+    """Cell colours from the diffuse colours of the materials the faces use."""
+    names = polydata.GetFieldData().GetAbstractArray("MaterialNames")
+    ids = polydata.GetCellData().GetArray("MaterialIds")
+    if names is None or ids is None:
+        return
+    colors = _mtlColors(data, folder)
+    if not colors:
+        return
+    table = np.array(
+        [colors.get(names.GetValue(i), [0.7, 0.7, 0.7]) for i in range(names.GetNumberOfValues())]
+        or [[0.7, 0.7, 0.7]]
+    )
+    material = np.clip(numpy_support.vtk_to_numpy(ids).astype(np.int64), 0, len(table) - 1)
+    _setCellColors(polydata, np.clip(table[material] * 255.0 + 0.5, 0, 255))
+
+
+_READERS = {
+    ".stl": _readStl,
+    ".obj": _readObj,
+    ".ply": _readPly,
+    ".gltf": _readGltf,
+    ".glb": _readGltf,
+    ".dae": _readCollada,
+}
