@@ -1,4 +1,4 @@
-"""Kinematic link trees: links joined by fixed or revolute joints."""
+"""Kinematic link trees: links joined by fixed, revolute, continuous or prismatic joints."""
 
 from __future__ import annotations
 
@@ -7,17 +7,44 @@ import numpy as np
 from marnox.pose import Pose
 from marnox.visual import VisualShape
 
+JOINT_TYPES = ("fixed", "revolute", "continuous", "prismatic")
+_IDENTITY = Pose()
+
 
 class Link:
     """One rigid link and the joint that attaches it to its parent link.
 
     The link frame sits at ``origin`` (relative to the parent link's frame)
-    rotated by ``position`` radians about ``axis``. ``axis=None`` makes a
-    fixed joint whose position is ignored. Shapes are ``VisualShape``
-    elements whose offsets are relative to the link frame.
+    moved by the joint: rotated by ``position`` radians about ``axis`` for a
+    "revolute" or "continuous" joint, translated by ``position`` metres along
+    it for a "prismatic" one. ``axis=None`` makes a fixed joint whose
+    position is ignored. ``jointType=None`` means "revolute" when there is an
+    axis and "fixed" otherwise. Shapes are ``VisualShape`` elements whose
+    offsets are relative to the link frame.
+
+    ``jointName`` defaults to the link's name. ``limits`` is ``(lower,
+    upper)`` or None, kept as data: positions outside it are shown as given.
+    ``mimic`` is ``(jointName, multiplier, offset)`` or None: the joint then
+    follows the named joint of its robot at ``multiplier * position + offset``.
+
+    Example::
+
+        slide = Link("carriage", axis=(1, 0, 0), jointType="prismatic", limits=(0.0, 0.5))
     """
 
-    def __init__(self, name, origin=None, axis=None, position=0.0, shapes=(), children=()):
+    def __init__(
+        self,
+        name,
+        origin=None,
+        axis=None,
+        position=0.0,
+        shapes=(),
+        children=(),
+        jointType=None,
+        jointName=None,
+        limits=None,
+        mimic=None,
+    ):
         """Create a link; see the class docstring."""
         if not name:
             raise ValueError("a link needs a name")
@@ -27,6 +54,23 @@ class Link:
         if axis is not None and np.linalg.norm(axis) > 0.0:
             a = np.asarray(axis, dtype=float)
             self._axis = tuple(float(v) for v in a / np.linalg.norm(a))
+        if jointType is None:
+            jointType = "fixed" if self._axis is None else "revolute"
+        if jointType not in JOINT_TYPES:
+            raise ValueError(f"link {self._name!r}: unknown joint type {jointType!r}")
+        if jointType != "fixed" and self._axis is None:
+            raise ValueError(f"link {self._name!r}: a {jointType} joint needs a non-zero axis")
+        if jointType == "fixed":
+            self._axis = None
+        self._jointType = jointType
+        self._jointName = self._name if not jointName else str(jointName)
+        self._limits = None if limits is None else tuple(float(v) for v in limits)
+        if self._limits is not None and len(self._limits) != 2:
+            raise ValueError(f"link {self._name!r}: limits are (lower, upper)")
+        self._mimic = None
+        if mimic is not None:
+            followed, multiplier, offset = mimic
+            self._mimic = (str(followed), float(multiplier), float(offset))
         self._position = float(position)
         self._shapes = []
         self._children = []
@@ -49,25 +93,43 @@ class Link:
         self._origin = pose
 
     def axis(self):
-        """Unit revolute axis ``(x, y, z)`` in the link frame, or None for a fixed joint."""
+        """Unit joint axis ``(x, y, z)`` in the link frame, or None for a fixed joint."""
         return self._axis
 
     def isFixed(self):
         """True when the joint cannot move."""
         return self._axis is None
 
+    def jointType(self):
+        """"fixed", "revolute", "continuous" or "prismatic"."""
+        return self._jointType
+
+    def jointName(self):
+        """The joint's name; the link's name unless one was given."""
+        return self._jointName
+
+    def limits(self):
+        """``(lower, upper)`` joint limits, or None; not enforced."""
+        return self._limits
+
+    def mimic(self):
+        """``(jointName, multiplier, offset)`` of the joint this one follows, or None."""
+        return self._mimic
+
     def position(self):
-        """Joint angle in radians."""
+        """Joint position: radians for a turning joint, metres for a prismatic one."""
         return self._position
 
     def setPosition(self, position):
-        """Set the joint angle in radians; call ``_Chain`` to move the visuals."""
+        """Set the joint position; call ``_Chain`` to move the visuals."""
         self._position = float(position)
 
     def jointPose(self):
-        """Rotation contributed by the joint at its current position."""
+        """Rotation or translation contributed by the joint at its current position."""
         if self._axis is None:
-            return Pose()
+            return _IDENTITY
+        if self._jointType == "prismatic":
+            return Pose(tuple(v * self._position for v in self._axis))
         return Pose.fromAxisAngle(self._axis, self._position)
 
     def worldPose(self):

@@ -65,18 +65,72 @@ class Robot(Item):
                 return link
         raise KeyError(name)
 
+    def joint(self, name):
+        """The link whose joint is called ``name`` (or, failing that, the link called
+        ``name``); raises KeyError if there is none."""
+        links = self.links()
+        for link in links:
+            if link.jointName() == name:
+                return link
+        for link in links:
+            if link.name() == name:
+                return link
+        raise KeyError(name)
+
     def jointPositions(self):
-        """Positions of the movable joints, keyed by link name, in tree order."""
-        return {link.name(): link.position() for link in self.links() if not link.isFixed()}
+        """Positions of the joints that move on their own (not fixed, not mimic),
+        keyed by joint name, in tree order."""
+        return {
+            link.jointName(): link.position()
+            for link in self.links()
+            if not link.isFixed() and link.mimic() is None
+        }
 
     def setJointPositions(self, positions):
-        """Set joint angles from a ``{link name: radians}`` mapping and move the visuals."""
+        """Set joints from a ``{joint or link name: position}`` mapping and move the visuals.
+
+        Positions are radians for turning joints and metres for prismatic ones;
+        a fixed joint keeps the value but does not move. Mimic joints follow
+        their leaders; naming one raises ValueError, and an unknown name
+        KeyError, both before anything moves.
+        """
+        targets = []
         for name, value in positions.items():
-            self.link(name).setPosition(value)
+            link = self.joint(name)
+            if link.mimic() is not None:
+                raise ValueError(
+                    f"joint {name!r} of robot {self._name!r} follows {link.mimic()[0]!r}"
+                )
+            targets.append((link, float(value)))
+        for link, value in targets:
+            link.setPosition(value)
         self.updateLinks()
 
+    def _followMimics(self):
+        links = self.links()
+        byJoint = {link.jointName(): link for link in links}
+        settled = set()
+
+        def settle(link, seen):
+            # Leaders settle first, so a mimic of a mimic sees its final position.
+            if link.mimic() is None or link in settled or link in seen:
+                return
+            followed, multiplier, offset = link.mimic()
+            leader = byJoint.get(followed)
+            if leader is not None:
+                settle(leader, seen | {link})
+                link.setPosition(multiplier * leader.position() + offset)
+            settled.add(link)
+
+        for link in links:
+            settle(link, frozenset())
+
     def updateLinks(self):
-        """Recompute link poses from the robot pose and joint angles; moves their shapes."""
+        """Recompute link poses from the robot pose and joint positions; moves their shapes.
+
+        Mimic joints are set from the joints they follow first.
+        """
+        self._followMimics()
         _Chain._updateVisualElementsRecursive(link=self._mount, base_pose=Pose())
 
     def _getVisualGroup(self):
