@@ -85,11 +85,17 @@ class _Errors:
     def __init__(self, algorithm):
         self.messages = []
         algorithm.AddObserver(vtkCommand.ErrorEvent, self._record)
+        # Warnings (an odd line an OBJ reader skips, say) do not stop a read;
+        # observing them keeps VTK from printing them.
+        algorithm.AddObserver(vtkCommand.WarningEvent, self._ignore)
 
     def _record(self, caller, event, message):
         self.messages.append(str(message).strip().splitlines()[-1])
 
     _record.CallDataType = VTK_STRING
+
+    def _ignore(self, caller, event):
+        pass
 
 
 def _run(reader, path):
@@ -150,13 +156,38 @@ def _readCollada(path):
         raise MeshError(f"not a readable Collada file ({type(error).__name__}: {error})") from None
     pieces = vtkAppendPolyData()
     for mesh in scene.dump():
-        if not isinstance(mesh, trimesh.Trimesh) or len(mesh.faces) == 0:
-            continue
-        pieces.AddInputData(_trimeshPolydata(mesh))
+        if isinstance(mesh, trimesh.Trimesh) and len(mesh.faces):
+            pieces.AddInputData(_trimeshPolydata(mesh))
+    if pieces.GetNumberOfInputConnections(0) == 0:
+        # A scene whose material bindings are broken (a missing texture, say)
+        # loses its nodes; its geometries are still there, at the file's origin.
+        for vertices, triangles in _colladaGeometries(path):
+            pieces.AddInputData(_trimeshPolydata(trimesh.Trimesh(vertices, triangles)))
     if pieces.GetNumberOfInputConnections(0) == 0:
         raise MeshError("the Collada file holds no triangles")
     pieces.Update()
     return pieces.GetOutput()
+
+
+def _colladaGeometries(path):
+    import collada
+    from collada.common import DaeBrokenRefError, DaeUnsupportedError
+
+    try:
+        document = collada.Collada(path, ignore=[DaeBrokenRefError, DaeUnsupportedError])
+    except Exception as error:  # pycollada and lxml raise many kinds for malformed files
+        raise MeshError(f"not a readable Collada file ({type(error).__name__}: {error})") from None
+    for geometry in document.geometries:
+        for primitive in geometry.primitives:
+            if hasattr(primitive, "triangleset"):
+                primitive = primitive.triangleset()
+            indices = getattr(primitive, "vertex_index", None)
+            if indices is not None and len(indices) and primitive.vertex is not None:
+                vertices = np.asarray(primitive.vertex, dtype=float)
+                indices = np.asarray(indices, dtype=np.int64).reshape(-1, 3)
+                if indices.min() < 0 or indices.max() >= len(vertices):
+                    raise MeshError("Collada triangles name vertices the file does not hold")
+                yield vertices, indices
 
 
 def _trimeshPolydata(mesh):

@@ -50,6 +50,36 @@ class Robot(Item):
         self._mount = Link(self._name, origin=self._pose, children=[self._baseLink])
         self.updateLinks()
 
+    @classmethod
+    def fromURDF(cls, path, name=None, pose=None, packageDirs=()):
+        """A robot built from the URDF file ``path``.
+
+        The link tree takes every joint's origin, axis, type, limits and mimic,
+        and each link's visual boxes, cylinders, spheres and meshes (with their
+        scale) at their origins, coloured by inline or robot-level named
+        materials; meshes without a material keep the file's colours.
+        Collision geometry, inertia and transmissions are ignored. Planar and
+        floating joints are shown as fixed.
+
+        Mesh filenames may be relative to the URDF, absolute, ``file://`` or
+        ``package://PKG/...``; the last is looked up in ``packageDirs``
+        (folders holding PKG, or PKG itself), then ``ROS_PACKAGE_PATH``, then
+        the URDF's folder and the folders above it.
+
+        ``name`` defaults to the URDF's robot name. Raises ValueError for a
+        malformed URDF, a missing root link, a joint naming a missing link or
+        a cycle, and FileNotFoundError for a missing file or mesh, each naming
+        the file and the element.
+
+        Example::
+
+            arm = Robot.fromURDF("ur5.urdf", pose=Pose((0, 0, 0.8)), packageDirs=["~/ws/src"])
+        """
+        from marnox.urdf import linkTreeFromUrdf
+
+        robotName, root = linkTreeFromUrdf(path, packageDirs)
+        return cls(name or robotName, pose, base_link=root)
+
     def baseLink(self):
         """Root of the robot's own link tree (relative to the robot frame)."""
         return self._baseLink
