@@ -1,6 +1,7 @@
 // files.cpp: Project snapshots and the JSON project files made from them.
 #include "atomic_write.h"
 #include "interfaces/project_model.h"
+#include "project_file_scope.h"
 #include "project_names.h"
 
 namespace marnox::project {
@@ -110,7 +111,11 @@ nb::object save(const Call& call) {
     pyglue::require_exact_type(file, &PyUnicode_Type, "file");
     if (pyglue::assertions_enabled())
         assert_project_file_name(call, file);
-    nb::object snapshot = pyglue::call_method(call.self(), method::get_snapshot);
+    nb::object snapshot;
+    {
+        ProjectFileScope scope(file);
+        snapshot = pyglue::call_method(call.self(), method::get_snapshot);
+    }
     nb::object text = pyglue::call(call.global(global::message_to_json), snapshot);
     write_text_atomically(file, text);
     return nb::none();
@@ -130,7 +135,10 @@ nb::object load(const Call& call) {
     nb::object text = pyglue::call_method(opened.get(), read);
     nb::object snapshot = new_snapshot(call);
     pyglue::call(call.global(global::parse), text, snapshot);
-    pyglue::call_method(call.self(), method::set_snapshot, snapshot);
+    {
+        ProjectFileScope scope(file);
+        pyglue::call_method(call.self(), method::set_snapshot, snapshot);
+    }
     opened.close_now();
     return nb::none();
 }

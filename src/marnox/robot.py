@@ -9,6 +9,24 @@ from marnox.pose import Pose
 from marnox.visual import VisualGroup
 
 
+_JOINT_TYPES_FROM_MODEL = {
+    _messages.project_pb2.JOINT_TYPE_UNSPECIFIED: None,
+    _messages.project_pb2.JOINT_TYPE_FIXED: "fixed",
+    _messages.project_pb2.JOINT_TYPE_REVOLUTE: "revolute",
+    _messages.project_pb2.JOINT_TYPE_CONTINUOUS: "continuous",
+    _messages.project_pb2.JOINT_TYPE_PRISMATIC: "prismatic",
+}
+_JOINT_TYPES_TO_MODEL = {
+    name: value for value, name in _JOINT_TYPES_FROM_MODEL.items() if name is not None
+}
+
+
+def _jointTypeFromModel(message):
+    if message.joint_type not in _JOINT_TYPES_FROM_MODEL:
+        raise ValueError(f"link {message.name!r}: unknown joint type {message.joint_type}")
+    return _JOINT_TYPES_FROM_MODEL[message.joint_type]
+
+
 def _linkToModel(link, message):
     message.name = link.name()
     _messages.poseToModel(link.origin(), message.origin)
@@ -16,6 +34,16 @@ def _linkToModel(link, message):
         axis = message.axis
         axis.x, axis.y, axis.z = link.axis()
     message.joint_position = link.position()
+    # Revolute and fixed joints are told by their axis alone, as in older files.
+    if link.jointType() in ("continuous", "prismatic"):
+        message.joint_type = _JOINT_TYPES_TO_MODEL[link.jointType()]
+    if link.jointName() != link.name():
+        message.joint_name = link.jointName()
+    if link.limits() is not None:
+        message.limits.lower, message.limits.upper = link.limits()
+    if link.mimic() is not None:
+        mimic = message.mimic
+        mimic.joint, mimic.multiplier, mimic.offset = link.mimic()
     for shape in link.shapes():
         _messages.shapeToModel(shape, message.shapes.add())
     for child in link.children():
@@ -23,6 +51,9 @@ def _linkToModel(link, message):
 
 
 def _linkFromModel(message):
+    mimic = None
+    if message.HasField("mimic"):
+        mimic = (message.mimic.joint, message.mimic.multiplier, message.mimic.offset)
     return Link(
         message.name,
         origin=_messages.poseFromModel(message.origin),
@@ -30,6 +61,12 @@ def _linkFromModel(message):
         position=message.joint_position,
         shapes=[_messages.shapeFromModel(shape) for shape in message.shapes],
         children=[_linkFromModel(child) for child in message.children],
+        jointType=_jointTypeFromModel(message),
+        jointName=message.joint_name or None,
+        limits=(message.limits.lower, message.limits.upper)
+        if message.HasField("limits")
+        else None,
+        mimic=mimic,
     )
 
 
