@@ -101,14 +101,46 @@ def _copy_live_data(source, target):
     system.setImages(source.system().images())
 
 
-def run_demo(out):
-    """Build the sample cell, save and reload it, and write its two pictures into ``out``."""
+def load_robot(urdf, package_dirs=(), joints=()):
+    """The robot of ``urdf`` placed on the demo's pedestal, its joints set from
+    ``NAME=VALUE`` strings; raises BadInput saying what is wrong."""
+    from marnox.robot import Robot
+    from marnox.sample import ROBOT_POSE
+
+    positions = {}
+    for setting in joints:
+        name, sign, value = setting.partition("=")
+        try:
+            positions[name] = float(value) if sign and name else None
+        except ValueError:
+            positions[name] = None
+        if positions[name] is None:
+            raise BadInput(f"--joints {setting}: expected NAME=VALUE with a number")
+    try:
+        robot = Robot.fromURDF(urdf, pose=ROBOT_POSE, packageDirs=package_dirs)
+    except (ValueError, OSError) as error:
+        raise BadInput(str(error).splitlines()[0]) from error
+    try:
+        robot.setJointPositions(positions)
+    except KeyError as error:
+        known = ", ".join(robot.jointPositions())
+        raise BadInput(f"{urdf}: no joint {error.args[0]!r} (joints: {known})") from error
+    except ValueError as error:
+        raise BadInput(f"{urdf}: {error}") from error
+    return robot
+
+
+def run_demo(out, robot=None):
+    """Build the sample cell, save and reload it, and write its two pictures into ``out``.
+
+    ``robot`` replaces the built-in arm (see ``load_robot``).
+    """
     from marnox.project import Project
     from marnox.sample import build_sample_cell
 
     os.makedirs(out, exist_ok=True)
     project = Project()
-    build_sample_cell(project)
+    build_sample_cell(project, robot)
     project_file = os.path.join(out, "sample-cell" + MX_PROJECT_FILE_EXT)
     try:
         project.save(project_file)
@@ -174,6 +206,19 @@ def build_parser():
         "the workspace and image-grid screenshots, off screen.",
     )
     demo.add_argument("--out", default="marnox-demo", metavar="DIR", help="output folder")
+    demo.add_argument(
+        "--robot", metavar="URDF", help="put this URDF robot on the pedestal instead of the arm"
+    )
+    demo.add_argument(
+        "--package-dir",
+        action="append",
+        default=[],
+        metavar="DIR",
+        help="folder holding the packages that package:// mesh URIs name (repeatable)",
+    )
+    demo.add_argument(
+        "--joints", nargs="+", default=[], metavar="NAME=VALUE", help="joint positions"
+    )
 
     render = commands.add_parser(
         "render",
@@ -204,7 +249,12 @@ def main(argv=None):
     try:
         if arguments.command == "demo":
             _use_headless_window()
-            run_demo(arguments.out)
+            robot = None
+            if arguments.robot is not None:
+                robot = load_robot(arguments.robot, arguments.package_dir, arguments.joints)
+            elif arguments.package_dir or arguments.joints:
+                raise BadInput("--package-dir and --joints need --robot")
+            run_demo(arguments.out, robot)
         elif arguments.command == "render":
             _use_headless_window()
             run_render(arguments.project, arguments.out, arguments.size, arguments.images)

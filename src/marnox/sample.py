@@ -35,14 +35,19 @@ _OBJECTS = (
 )
 
 
-def build_sample_cell(project):
+# Where the robot stands: on top of the pedestal.
+ROBOT_POSE = Pose((-0.45, 0.0, 0.4))
+
+
+def build_sample_cell(project, robot=None):
     """Fill ``project`` with the demo cell, its behaviors and synthetic sensor data.
 
     ``project`` needs ``workspace()``, ``system()`` and ``addBehavior(behavior)``.
+    ``robot`` replaces the built-in arm; place it at ``ROBOT_POSE``.
     """
     workspace = project.workspace()
     workspace.addItem(_pedestal())
-    workspace.addRobot(_robot())
+    workspace.addRobot(_robot() if robot is None else robot)
     workspace.addItem(_table())
     cameras = []
     for index, side in enumerate((-1.0, 1.0)):
@@ -151,7 +156,7 @@ def _robot():
     base = Link(
         "base", shapes=[VisualCylinder(0.11, 0.08, _DARK, offset=at(0.04))], children=[turret]
     )
-    return Robot("arm", Pose((-0.45, 0.0, 0.4)), base)
+    return Robot("arm", ROBOT_POSE, base)
 
 
 def _table():
