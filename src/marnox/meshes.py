@@ -30,6 +30,7 @@ from vtkmodules.vtkIOPLY import vtkPLYReader
 from marnox import _mesh_checks
 from marnox._mesh_checks import MeshError
 
+_GREY = (0.7, 0.7, 0.7)
 MESH_ENDINGS = (".stl", ".obj", ".ply", ".gltf", ".glb", ".dae")
 
 _cache = weakref.WeakValueDictionary()
@@ -275,21 +276,36 @@ def _parseMtl(data):
     return colors
 
 
+def _objFaceMaterials(data):
+    """The material name in force at each face (``f``) line, in file order."""
+    current, faces = None, []
+    for line in data.splitlines():
+        words = line.split(None, 2)
+        if not words:
+            continue
+        if words[0] == b"f":
+            faces.append(current)
+        elif words[0] == b"usemtl":
+            current = words[1].decode("utf-8", "replace") if len(words) > 1 else None
+    return faces
+
+
 def _colorObjMaterials(polydata, data, folder):
-    """Cell colours from the diffuse colours of the materials the faces use."""
-    names = polydata.GetFieldData().GetAbstractArray("MaterialNames")
-    ids = polydata.GetCellData().GetArray("MaterialIds")
-    if names is None or ids is None:
-        return
+    """Cell colours from the diffuse colours of the materials the faces use.
+
+    The faces' materials are taken from the file itself: VTK's reader numbers
+    them wrongly when a material is chosen before the first face.
+    """
     colors = _mtlColors(data, folder)
     if not colors:
         return
-    table = np.array(
-        [colors.get(names.GetValue(i), [0.7, 0.7, 0.7]) for i in range(names.GetNumberOfValues())]
-        or [[0.7, 0.7, 0.7]]
-    )
-    material = np.clip(numpy_support.vtk_to_numpy(ids).astype(np.int64), 0, len(table) - 1)
-    _setCellColors(polydata, np.clip(table[material] * 255.0 + 0.5, 0, 255))
+    faces = _objFaceMaterials(data)
+    # Only when every face became one cell do the lines map onto the cells.
+    if len(faces) != polydata.GetNumberOfCells() or len(faces) != polydata.GetNumberOfPolys():
+        return
+    table = {name: np.clip(np.asarray(rgb) * 255.0 + 0.5, 0, 255) for name, rgb in colors.items()}
+    grey = np.array(_GREY) * 255.0 + 0.5
+    _setCellColors(polydata, np.array([table.get(name, grey) for name in faces]))
 
 
 _READERS = {

@@ -1,0 +1,292 @@
+"""VisualMesh: reading each mesh format, the shared cache, and hostile files."""
+
+import base64
+import json
+import os
+import signal
+import struct
+import time
+
+import numpy as np
+import pytest
+import trimesh
+from hypothesis import given
+from hypothesis import strategies as st
+from vtkmodules.util.numpy_support import vtk_to_numpy
+
+from marnox.meshes import readMesh
+from marnox.visual import VisualMesh
+
+RED = (200, 30, 30)
+
+
+def _box():
+    box = trimesh.creation.box((1.0, 2.0, 3.0))
+    box.visual.face_colors = RED + (255,)
+    return box
+
+
+def _obj(folder):
+    (folder / "paint.mtl").write_text("newmtl paint\nKd 0.784 0.118 0.118\n")
+    box = _box()
+    lines = ["mtllib paint.mtl", "usemtl paint"]
+    lines += ["v {} {} {}".format(*v) for v in box.vertices]
+    lines += ["f {} {} {}".format(*(f + 1)) for f in box.faces]
+    path = folder / "box.obj"
+    path.write_text("\n".join(lines) + "\n")
+    return path
+
+
+def _gltf(folder, binary):
+    box = _box()
+    points = box.vertices.astype("<f4").tobytes()
+    indices = box.faces.astype("<u4").tobytes()
+    data = points + indices
+    document = {
+        "asset": {"version": "2.0"},
+        "buffers": [{"byteLength": len(data)}],
+        "bufferViews": [
+            {"buffer": 0, "byteOffset": 0, "byteLength": len(points)},
+            {"buffer": 0, "byteOffset": len(points), "byteLength": len(indices)},
+        ],
+        "accessors": [
+            {
+                "bufferView": 0,
+                "componentType": 5126,
+                "count": len(box.vertices),
+                "type": "VEC3",
+                "min": box.vertices.min(axis=0).tolist(),
+                "max": box.vertices.max(axis=0).tolist(),
+            },
+            {"bufferView": 1, "componentType": 5125, "count": box.faces.size, "type": "SCALAR"},
+        ],
+        "materials": [{"pbrMetallicRoughness": {"baseColorFactor": [0.784, 0.118, 0.118, 1]}}],
+        "meshes": [{"primitives": [{"attributes": {"POSITION": 0}, "indices": 1, "material": 0}]}],
+        "nodes": [{"mesh": 0}],
+        "scenes": [{"nodes": [0]}],
+        "scene": 0,
+    }
+    if not binary:
+        encoded = base64.b64encode(data).decode()
+        document["buffers"][0]["uri"] = "data:application/octet-stream;base64," + encoded
+        path = folder / "box.gltf"
+        path.write_text(json.dumps(document))
+        return path
+    text = json.dumps(document).encode()
+    text += b" " * (-len(text) % 4)
+    data += b"\0" * (-len(data) % 4)
+    chunks = struct.pack("<I4s", len(text), b"JSON") + text
+    chunks += struct.pack("<I4s", len(data), b"BIN\0") + data
+    path = folder / "box.glb"
+    path.write_bytes(struct.pack("<4sII", b"glTF", 2, 12 + len(chunks)) + chunks)
+    return path
+
+
+def _export(folder, name, file_type, **options):
+    path = folder / name
+    data = _box().export(file_type=file_type, **options)
+    path.write_bytes(data.encode() if isinstance(data, str) else data)
+    return path
+
+
+MAKERS = {
+    "stl-binary": lambda d: _export(d, "box.stl", "stl"),
+    "stl-ascii": lambda d: _export(d, "box_ascii.stl", "stl_ascii"),
+    "obj": _obj,
+    "ply-binary": lambda d: _export(d, "box.ply", "ply"),
+    "ply-ascii": lambda d: _export(d, "box_ascii.ply", "ply", encoding="ascii"),
+    "gltf": lambda d: _gltf(d, binary=False),
+    "glb": lambda d: _gltf(d, binary=True),
+    "dae": lambda d: _export(d, "box.dae", "dae"),
+}
+# STL has no colours.
+COLOURED = set(MAKERS) - {"stl-binary", "stl-ascii"}
+
+
+def _scalars(polydata):
+    for data in (polydata.GetCellData(), polydata.GetPointData()):
+        if data.GetScalars() is not None:
+            return vtk_to_numpy(data.GetScalars())
+    return None
+
+
+@pytest.mark.parametrize("kind", MAKERS)
+def test_each_format_reads_the_surface_and_its_colours(tmp_path, kind):
+    path = MAKERS[kind](tmp_path)
+    mesh = VisualMesh(str(path), scale=(2.0, 1.0, 1.0))
+    polydata = mesh.polydata()
+    assert polydata.GetNumberOfCells() == 12
+    assert np.allclose(polydata.GetBounds(), (-0.5, 0.5, -1.0, 1.0, -1.5, 1.5), atol=1e-6)
+    actor = mesh._getActor()
+    assert actor.GetMapper().GetInput() is polydata
+    assert np.allclose(actor.GetBounds()[:2], (-1.0, 1.0), atol=1e-6)
+    colours = _scalars(polydata)
+    if kind in COLOURED:
+        assert colours is not None and np.abs(colours[:, :3] - RED).max() <= 2
+        assert actor.GetMapper().GetScalarVisibility()
+    else:
+        assert colours is None
+    painted = VisualMesh(str(path), color=(0.0, 0.0, 1.0))
+    assert painted.polydata() is polydata
+    assert not painted._getActor().GetMapper().GetScalarVisibility()
+    assert painted._getActor().GetProperty().GetColor() == (0.0, 0.0, 1.0)
+
+
+def test_one_file_is_read_once_until_it_changes(tmp_path):
+    path = MAKERS["stl-binary"](tmp_path)
+    first, second = VisualMesh(str(path)), VisualMesh(str(tmp_path / "." / "box.stl"))
+    assert first.polydata() is second.polydata()
+    # A changed file (another size) is read again; elements made before keep theirs.
+    box = trimesh.creation.box((1.0, 1.0, 1.0))
+    path.write_bytes(trimesh.util.concatenate([box, box.copy()]).export(file_type="stl"))
+    third = VisualMesh(str(path))
+    assert third.polydata() is not first.polydata()
+    assert third.polydata().GetNumberOfCells() == 24
+    assert first.polydata().GetNumberOfCells() == 12
+
+
+def _read_in_child(path, timeout=60.0):
+    """How reading ``path`` ends, in a forked child so that a crash cannot take the tests down:
+    "ok", or the exception type and message; a signal or a hang fails the test."""
+    reader, writer = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        os.close(reader)
+        try:
+            readMesh(path)
+            outcome, status = "ok", 0
+        except (ValueError, OSError) as error:
+            outcome, status = f"{type(error).__name__}: {error}", 1
+        except BaseException as error:  # any other kind is a fault the parent reports
+            outcome, status = f"{type(error).__name__}: {error}", 2
+        os.write(writer, outcome.encode("utf-8", "replace")[:60000])
+        os._exit(status)
+    os.close(writer)
+    deadline = time.monotonic() + timeout
+    while True:
+        done, status = os.waitpid(pid, os.WNOHANG)
+        if done:
+            break
+        if time.monotonic() > deadline:
+            os.kill(pid, signal.SIGKILL)
+            os.waitpid(pid, 0)
+            pytest.fail(f"reading {path} hangs")
+        time.sleep(0.005)
+    with os.fdopen(reader, "rb") as stream:
+        outcome = stream.read().decode()
+    assert not os.WIFSIGNALED(status), f"reading {path} died of signal {os.WTERMSIG(status)}"
+    assert os.WEXITSTATUS(status) in (0, 1), outcome
+    return outcome
+
+
+def _bad_stl_count(data):
+    return data[:80] + struct.pack("<I", 1_000_000) + data[84:]
+
+
+def _bad_ply_count(data):
+    return data.replace(b"element vertex 8", b"element vertex 80000000", 1)
+
+
+def _bad_ply_index(data):
+    header, _, body = data.partition(b"end_header\n")
+    faces = body[8 * 12 :]
+    # The first face's first index points far past the eight vertices.
+    broken = faces[:1] + struct.pack("<i", 1 << 30) + faces[5:]
+    return header + b"end_header\n" + body[: 8 * 12] + broken
+
+
+def _bad_gltf_count(data):
+    document = json.loads(data)
+    document["accessors"][0]["count"] = 300000
+    return json.dumps(document).encode()
+
+
+def _bad_gltf_index(data):
+    document = json.loads(data)
+    raw = bytearray(base64.b64decode(document["buffers"][0]["uri"].split(",")[1]))
+    raw[-4:] = struct.pack("<I", 99999)
+    document["buffers"][0]["uri"] = "data:," + base64.b64encode(bytes(raw)).decode()
+    return json.dumps(document).encode()
+
+
+@pytest.mark.parametrize(
+    "kind, corrupt, reason",
+    [
+        ("stl-binary", _bad_stl_count, "1000000 triangles"),
+        ("stl-binary", lambda d: d[: len(d) // 2], "triangles"),
+        ("ply-binary", _bad_ply_count, "past the end"),
+        ("ply-binary", _bad_ply_index, "outside the 8 vertices"),
+        ("ply-ascii", lambda d: d[: len(d) // 2], "rows"),
+        ("gltf", _bad_gltf_count, "past the end of its buffer view"),
+        ("gltf", _bad_gltf_index, "outside the 8 vertices"),
+        ("glb", lambda d: d[: len(d) - 40], "GLB header"),
+        ("dae", lambda d: d[: len(d) // 2], "Collada"),
+        ("obj", lambda d: b"\0\xff" * 100, "no surface"),
+        ("stl-ascii", lambda d: b"", "empty file"),
+    ],
+)
+def test_lying_files_raise_value_errors_naming_file_and_fault(tmp_path, kind, corrupt, reason):
+    path = MAKERS[kind](tmp_path)
+    path.write_bytes(corrupt(path.read_bytes()))
+    outcome = _read_in_child(str(path))
+    assert outcome.startswith("ValueError: " + str(path)), outcome
+    assert reason in outcome
+
+
+@pytest.mark.parametrize(
+    "name, error, reason",
+    [
+        ("missing.stl", "FileNotFoundError", "mesh file not found"),
+        ("folder.stl", "ValueError", "not a regular file"),
+        ("box.step", "ValueError", "unknown mesh file ending '.step'"),
+    ],
+)
+def test_files_that_are_not_meshes(tmp_path, name, error, reason):
+    (tmp_path / "folder.stl").mkdir()
+    (tmp_path / "box.step").write_text("ISO-10303-21;")
+    with pytest.raises(Exception) as raised:
+        VisualMesh(str(tmp_path / name))
+    assert type(raised.value).__name__ == error
+    assert reason in str(raised.value) and name in str(raised.value)
+
+
+_MUTATIONS = st.one_of(
+    st.tuples(st.just("truncate"), st.floats(0.0, 1.0)),
+    st.tuples(st.just("overwrite"), st.floats(0.0, 1.0), st.binary(min_size=1, max_size=16)),
+    st.tuples(st.just("insert"), st.floats(0.0, 1.0), st.binary(min_size=1, max_size=64)),
+    st.tuples(st.just("count"), st.floats(0.0, 1.0), st.integers(0, 2**32 - 1)),
+    st.tuples(st.just("random"), st.binary(max_size=512)),
+)
+
+
+def _mutate(data, mutation):
+    kind, *args = mutation
+    at = int(args[0] * len(data)) if kind != "random" else 0
+    if kind == "truncate":
+        return data[:at]
+    if kind == "overwrite":
+        return data[:at] + args[1] + data[at + len(args[1]) :]
+    if kind == "insert":
+        return data[:at] + args[1] + data[at:]
+    if kind == "count":
+        # Numbers are what readers trust: put a large one where one may be.
+        text = str(args[1]).encode()
+        digits = [i for i, c in enumerate(data) if chr(c).isdigit()]
+        if digits and data[:5] in (b"ply\nf", b"ply\r\n") or data[:1] in (b"{", b"v"):
+            start = digits[int(args[0] * (len(digits) - 1))]
+            end = start
+            while end < len(data) and chr(data[end]).isdigit():
+                end += 1
+            return data[:start] + text + data[end:]
+        return data[:at] + struct.pack("<I", args[1]) + data[at + 4 :]
+    return args[0]
+
+
+@given(kind=st.sampled_from(sorted(MAKERS)), mutation=_MUTATIONS)
+def test_corrupt_files_raise_errors_and_never_crash(tmp_path_factory, kind, mutation):
+    folder = tmp_path_factory.mktemp("corrupt")
+    path = MAKERS[kind](folder)
+    path.write_bytes(_mutate(path.read_bytes(), mutation))
+    outcome = _read_in_child(str(path))
+    if outcome != "ok":
+        assert str(path) in outcome
