@@ -113,7 +113,9 @@ def shapeFromModel(message):
     if geometry == "box":
         return VisualBox(vectorFromModel(message.box.size), color, opacity, offset)
     if geometry == "mesh":
-        return _meshFromModel(message.mesh, None if message.mesh.file_colors else color, opacity, offset)
+        return _meshFromModel(
+            message.mesh, None if message.mesh.file_colors else color, opacity, offset
+        )
     if geometry == "cylinder":
         cylinder = message.cylinder
         return VisualCylinder(cylinder.radius, cylinder.height, color, opacity, offset)

@@ -101,7 +101,7 @@ class Link:
         return self._axis is None
 
     def jointType(self):
-        """"fixed", "revolute", "continuous" or "prismatic"."""
+        """ "fixed", "revolute", "continuous" or "prismatic"."""
         return self._jointType
 
     def jointName(self):

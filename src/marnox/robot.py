@@ -8,7 +8,6 @@ from marnox.item import Item
 from marnox.pose import Pose
 from marnox.visual import VisualGroup
 
-
 _JOINT_TYPES_FROM_MODEL = {
     _messages.project_pb2.JOINT_TYPE_UNSPECIFIED: None,
     _messages.project_pb2.JOINT_TYPE_FIXED: "fixed",
@@ -63,9 +62,7 @@ def _linkFromModel(message):
         children=[_linkFromModel(child) for child in message.children],
         jointType=_jointTypeFromModel(message),
         jointName=message.joint_name or None,
-        limits=(message.limits.lower, message.limits.upper)
-        if message.HasField("limits")
-        else None,
+        limits=(message.limits.lower, message.limits.upper) if message.HasField("limits") else None,
         mimic=mimic,
     )
 

@@ -53,7 +53,9 @@ def _parse(path):
             load_collision_meshes=False,
         ).robot
     except (ValueError, TypeError, AttributeError, KeyError, IndexError) as error:
-        raise ValueError(f"{path}: not a readable URDF ({type(error).__name__}: {error})") from error
+        raise ValueError(
+            f"{path}: not a readable URDF ({type(error).__name__}: {error})"
+        ) from error
 
 
 def _checkTree(path, robot):
@@ -182,8 +184,7 @@ def _shape(path, linkName, visual, named, packageDirs):
 def _link(path, name, joint, links, children, named, packageDirs):
     shapes = [_shape(path, name, v, named, packageDirs) for v in links[name].visuals]
     kids = [
-        _link(path, j.child, j, links, children, named, packageDirs)
-        for j in children.get(name, ())
+        _link(path, j.child, j, links, children, named, packageDirs) for j in children.get(name, ())
     ]
     if joint is None:
         return Link(name, shapes=shapes, children=kids)
