@@ -106,10 +106,12 @@ GRIPPER = """<robot name="gripper">
     <material name="steel"/></visual></link>
   <link name="left"/><link name="right"/>
   <joint name="open" type="prismatic"><parent link="palm"/><child link="left"/>
-    <origin xyz="0 0.05 0"/><axis xyz="0 1 0"/><limit lower="0" upper="0.04" effort="1" velocity="1"/>
+    <origin xyz="0 0.05 0"/><axis xyz="0 1 0"/>
+    <limit lower="0" upper="0.04" effort="1" velocity="1"/>
   </joint>
   <joint name="mirror" type="prismatic"><parent link="palm"/><child link="right"/>
-    <origin xyz="0 -0.05 0"/><axis xyz="0 1 0"/><limit lower="-0.04" upper="0" effort="1" velocity="1"/>
+    <origin xyz="0 -0.05 0"/><axis xyz="0 1 0"/>
+    <limit lower="-0.04" upper="0" effort="1" velocity="1"/>
     <mimic joint="open" multiplier="-1" offset="0"/>
   </joint>
 </robot>"""

@@ -18,8 +18,8 @@ ProjectFileScope::ProjectFileScope(nb::handle file)
 ProjectFileScope::~ProjectFileScope() {
     // An error on the way out is already held by the exception unwinding
     // past here, so the interpreter has none set while the context is undone.
-    nb::object left = nb::steal(PyObject_CallMethodOneArg(
-        messages_.ptr(), leave_project_file.ptr(), token_.ptr()));
+    nb::object left = nb::steal(
+        PyObject_CallMethodOneArg(messages_.ptr(), leave_project_file.ptr(), token_.ptr()));
     if (!left.is_valid())
         PyErr_WriteUnraisable(messages_.ptr());
 }
