@@ -44,22 +44,28 @@ class MeshError(ValueError):
     """A mesh file that cannot be read safely, with the reason."""
 
 
-def checkStl(data):
-    """A binary STL must hold exactly the triangles its header counts."""
-    if len(data) >= 84:
-        (count,) = struct.unpack_from("<I", data, 80)
-        if len(data) == 84 + 50 * count:
+def checkStl(head, size):
+    """A binary STL must hold exactly the triangles its header counts.
+
+    ``head`` is the start of the file (at least 84 bytes, or all of it),
+    ``size`` its length; a binary file's triangles need not be read for this.
+    """
+    if size == 0:
+        raise MeshError("empty file")
+    if size >= 84:
+        (count,) = struct.unpack_from("<I", head, 80)
+        if size == 84 + 50 * count:
             if count == 0:
                 raise MeshError("binary STL with no triangles")
             return
-    if not data.lstrip()[:5].lower() == b"solid":
-        if len(data) < 84:
-            raise MeshError(f"too short for a binary STL ({len(data)} bytes)")
+    if not head.lstrip()[:5].lower() == b"solid":
+        if size < 84:
+            raise MeshError(f"too short for a binary STL ({size} bytes)")
         raise MeshError(
             f"binary STL header counts {count} triangles ({84 + 50 * count} bytes) "
-            f"but the file holds {len(data)} bytes"
+            f"but the file holds {size} bytes"
         )
-    if b"facet" not in data or b"vertex" not in data:
+    if b"facet" not in head or b"vertex" not in head:
         raise MeshError("ASCII STL with no facets")
 
 

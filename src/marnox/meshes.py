@@ -13,6 +13,7 @@ as long as some element uses it.
 
 from __future__ import annotations
 
+import ctypes
 import errno
 import os
 import stat
@@ -68,8 +69,29 @@ def readMesh(path):
             raise ValueError(f"{path}: {error}") from None
         if polydata.GetNumberOfCells() == 0:
             raise ValueError(f"{path}: the file holds no surface")
+        if polydata.GetActualMemorySize() >= _TRIM_KIB:
+            _releaseFreedMemory()
         _cache[key] = polydata
     return polydata
+
+
+def _loadMallocTrim():
+    try:
+        return ctypes.CDLL(None).malloc_trim
+    except (OSError, AttributeError):
+        return None
+
+
+# A reader's scratch memory (VTK's STL reader merges points through a locator)
+# is freed when it finishes, but glibc keeps it resident; after a large mesh,
+# hand it back so that the process grows by about the mesh alone.
+_TRIM_KIB = 16 * 1024
+_mallocTrim = _loadMallocTrim()
+
+
+def _releaseFreedMemory():
+    if _mallocTrim is not None:
+        _mallocTrim(0)
 
 
 def _bytes(path):
@@ -109,7 +131,12 @@ def _run(reader, path):
 
 
 def _readStl(path):
-    _mesh_checks.checkStl(_bytes(path))
+    # The header and the size tell a consistent binary STL; an ASCII one's
+    # first facet lies near its start.
+    with open(path, "rb") as stream:
+        head = stream.read(4096)
+        size = os.fstat(stream.fileno()).st_size
+    _mesh_checks.checkStl(head, size)
     return _run(vtkSTLReader(), path)
 
 
