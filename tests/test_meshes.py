@@ -233,6 +233,17 @@ def test_lying_files_raise_value_errors_naming_file_and_fault(tmp_path, kind, co
     assert reason in outcome
 
 
+def test_a_gltf_image_that_is_a_fifo_is_refused_not_waited_for(tmp_path):
+    path = MAKERS["gltf"](tmp_path)
+    os.mkfifo(tmp_path / "texture.png")
+    document = json.loads(path.read_text())
+    document["images"] = [{"uri": "texture.png"}]
+    document["textures"] = [{"source": 0}]
+    document["materials"][0]["pbrMetallicRoughness"]["baseColorTexture"] = {"index": 0}
+    path.write_text(json.dumps(document))
+    assert "image 'texture.png' is not a readable file" in _read_in_child(str(path), timeout=20)
+
+
 @pytest.mark.parametrize(
     "name, error, reason",
     [

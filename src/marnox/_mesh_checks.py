@@ -305,7 +305,7 @@ def _gltfAccessor(document, index, buffers):
     if not all(isinstance(v, int) and v >= 0 for v in (count, offset)):
         raise MeshError("glTF accessor has a bad count or offset")
     if "bufferView" not in accessor:
-        raise MeshError("glTF accessor without a buffer view")
+        raise MeshError("glTF accessors without a buffer view are not supported")
     view, stride = _gltfView(document, accessor["bufferView"], buffers)
     element = component * width
     stride = stride if isinstance(stride, int) and stride > 0 else element
@@ -324,6 +324,17 @@ def checkGltf(data, folder, binary=False):
     if not isinstance(document, dict):
         raise MeshError("glTF document is not a JSON object")
     buffers = [_gltfBuffer(b, folder, chunk) for b in document.get("buffers", [])]
+    # The reader also loads animations, skins and textures: every accessor
+    # must fit, and every image be data or a regular file (a FIFO would hang).
+    for index in range(len(document.get("accessors", []))):
+        _gltfAccessor(document, index, buffers)
+    for image in document.get("images", []):
+        uri = image.get("uri") if isinstance(image, dict) else None
+        if uri is not None and not (
+            isinstance(uri, str)
+            and (uri.startswith("data:") or os.path.isfile(os.path.join(folder, uri)))
+        ):
+            raise MeshError(f"glTF image {uri!r} is not a readable file")
     primitives = [p for mesh in document.get("meshes", []) for p in mesh.get("primitives", [])]
     if not primitives:
         raise MeshError("glTF file has no mesh")

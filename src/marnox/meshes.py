@@ -16,6 +16,7 @@ from __future__ import annotations
 import ctypes
 import errno
 import os
+import re
 import stat
 import weakref
 
@@ -35,6 +36,7 @@ _GREY = (0.7, 0.7, 0.7)
 MESH_ENDINGS = (".stl", ".obj", ".ply", ".gltf", ".glb", ".dae")
 
 _cache = weakref.WeakValueDictionary()
+_ESCAPES = re.compile(r"\x1b\[[0-9;]*m")
 
 
 def _fileKey(path):
@@ -113,7 +115,9 @@ class _Errors:
         algorithm.AddObserver(vtkCommand.WarningEvent, self._ignore)
 
     def _record(self, caller, event, message):
-        self.messages.append(str(message).strip().splitlines()[-1])
+        # VTK's text carries terminal colour codes and the object's address.
+        text = _ESCAPES.sub("", str(message)).strip().splitlines()[-1]
+        self.messages.append(text.split("): ", 1)[-1])
 
     _record.CallDataType = VTK_STRING
 
