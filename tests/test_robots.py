@@ -1,7 +1,9 @@
 """URDF robots from example-robot-data, a set of real robots that no one here wrote."""
 
 import math
+import os
 import pathlib
+import shutil
 import sysconfig
 import xml.etree.ElementTree as ElementTree
 
@@ -209,3 +211,10 @@ def test_save_and_load_keep_link_poses_and_shapes(tmp_path, name):
             before.mimic(),
         )
         assert [_shape_key(s) for s in after.shapes()] == [_shape_key(s) for s in before.shapes()]
+
+
+def test_a_collada_texture_that_is_a_fifo_does_not_block(tmp_path):
+    # Textures are never read: surfaces take their materials' colours.
+    shutil.copy(ROBOTS / "anymal_c_simple_description/meshes/hatch.dae", tmp_path)
+    os.mkfifo(tmp_path / "hatch.jpg")
+    assert VisualMesh(str(tmp_path / "hatch.dae")).polydata().GetNumberOfCells() > 0

@@ -183,7 +183,7 @@ def _readCollada(path):
 
     _bytes(path)
     try:
-        scene = trimesh.load(path, file_type="dae", force="scene")
+        scene = trimesh.load(path, file_type="dae", force="scene", resolver=_noTextures())
     except Exception as error:  # pycollada and lxml raise many kinds for malformed files
         raise MeshError(f"not a readable Collada file ({type(error).__name__}: {error})") from None
     pieces = vtkAppendPolyData()
@@ -199,6 +199,31 @@ def _readCollada(path):
         raise MeshError("the Collada file holds no triangles")
     pieces.Update()
     return pieces.GetOutput()
+
+
+def _noTextures():
+    """A trimesh resolver that reads no texture: a surface takes its material's
+    colour, not its texture's, and a texture named after a FIFO or a device
+    would block the read."""
+    import trimesh.resolvers
+
+    class NoTextures(trimesh.resolvers.Resolver):
+        def __init__(self):
+            pass
+
+        def get(self, name):
+            raise FileNotFoundError(errno.ENOENT, "textures are not read", name)
+
+        def write(self, name, data):
+            raise OSError(errno.EROFS, "textures are not written", name)
+
+        def namespaced(self, namespace):
+            return self
+
+        def keys(self):
+            return []
+
+    return NoTextures()
 
 
 def _colladaGeometries(path):
