@@ -1,8 +1,9 @@
-"""Shared fixtures: a virtual screen for on-screen windows."""
+"""Shared fixtures: a virtual screen for on-screen windows, a child process for risky reads."""
 
 import gc
 import os
 import shutil
+import signal
 import subprocess
 import time
 
@@ -98,3 +99,45 @@ def display():
         del os.environ["DISPLAY"]
         if headless_window is not None:
             os.environ[_HEADLESS_WINDOW] = headless_window
+
+
+def _read_in_child(path, timeout=60.0):
+    """How reading ``path`` ends, in a forked child so that a crash cannot take the tests down:
+    "ok", or the exception type and message; a signal or a hang fails the test."""
+    reader, writer = os.pipe()
+    pid = os.fork()
+    if pid == 0:
+        os.close(reader)
+        try:
+            from marnox.meshes import readMesh
+
+            readMesh(path)
+            outcome, status = "ok", 0
+        except (ValueError, OSError) as error:
+            outcome, status = f"{type(error).__name__}: {error}", 1
+        except BaseException as error:  # any other kind is a fault the parent reports
+            outcome, status = f"{type(error).__name__}: {error}", 2
+        os.write(writer, outcome.encode("utf-8", "replace")[:60000])
+        os._exit(status)
+    os.close(writer)
+    deadline = time.monotonic() + timeout
+    while True:
+        done, status = os.waitpid(pid, os.WNOHANG)
+        if done:
+            break
+        if time.monotonic() > deadline:
+            os.kill(pid, signal.SIGKILL)
+            os.waitpid(pid, 0)
+            pytest.fail(f"reading {path} hangs")
+        time.sleep(0.005)
+    with os.fdopen(reader, "rb") as stream:
+        outcome = stream.read().decode()
+    assert not os.WIFSIGNALED(status), f"reading {path} died of signal {os.WTERMSIG(status)}"
+    assert os.WEXITSTATUS(status) in (0, 1), outcome
+    return outcome
+
+
+@pytest.fixture(scope="session")
+def read_in_child():
+    """Reads a mesh file in a forked child, for files that might crash or hang a reader."""
+    return _read_in_child

@@ -3,9 +3,7 @@
 import base64
 import json
 import os
-import signal
 import struct
-import time
 
 import numpy as np
 import pytest
@@ -14,7 +12,6 @@ from hypothesis import given
 from hypothesis import strategies as st
 from vtkmodules.util.numpy_support import vtk_to_numpy
 
-from marnox.meshes import readMesh
 from marnox.visual import VisualMesh
 
 RED = (200, 30, 30)
@@ -145,40 +142,6 @@ def test_one_file_is_read_once_until_it_changes(tmp_path):
     assert first.polydata().GetNumberOfCells() == 12
 
 
-def _read_in_child(path, timeout=60.0):
-    """How reading ``path`` ends, in a forked child so that a crash cannot take the tests down:
-    "ok", or the exception type and message; a signal or a hang fails the test."""
-    reader, writer = os.pipe()
-    pid = os.fork()
-    if pid == 0:
-        os.close(reader)
-        try:
-            readMesh(path)
-            outcome, status = "ok", 0
-        except (ValueError, OSError) as error:
-            outcome, status = f"{type(error).__name__}: {error}", 1
-        except BaseException as error:  # any other kind is a fault the parent reports
-            outcome, status = f"{type(error).__name__}: {error}", 2
-        os.write(writer, outcome.encode("utf-8", "replace")[:60000])
-        os._exit(status)
-    os.close(writer)
-    deadline = time.monotonic() + timeout
-    while True:
-        done, status = os.waitpid(pid, os.WNOHANG)
-        if done:
-            break
-        if time.monotonic() > deadline:
-            os.kill(pid, signal.SIGKILL)
-            os.waitpid(pid, 0)
-            pytest.fail(f"reading {path} hangs")
-        time.sleep(0.005)
-    with os.fdopen(reader, "rb") as stream:
-        outcome = stream.read().decode()
-    assert not os.WIFSIGNALED(status), f"reading {path} died of signal {os.WTERMSIG(status)}"
-    assert os.WEXITSTATUS(status) in (0, 1), outcome
-    return outcome
-
-
 def _bad_stl_count(data):
     return data[:80] + struct.pack("<I", 1_000_000) + data[84:]
 
@@ -225,15 +188,17 @@ def _bad_gltf_index(data):
         ("stl-ascii", lambda d: b"", "empty file"),
     ],
 )
-def test_lying_files_raise_value_errors_naming_file_and_fault(tmp_path, kind, corrupt, reason):
+def test_lying_files_raise_value_errors_naming_file_and_fault(
+    tmp_path, read_in_child, kind, corrupt, reason
+):
     path = MAKERS[kind](tmp_path)
     path.write_bytes(corrupt(path.read_bytes()))
-    outcome = _read_in_child(str(path))
+    outcome = read_in_child(str(path))
     assert outcome.startswith("ValueError: " + str(path)), outcome
     assert reason in outcome
 
 
-def test_a_gltf_image_that_is_a_fifo_is_refused_not_waited_for(tmp_path):
+def test_a_gltf_image_that_is_a_fifo_is_refused_not_waited_for(tmp_path, read_in_child):
     path = MAKERS["gltf"](tmp_path)
     os.mkfifo(tmp_path / "texture.png")
     document = json.loads(path.read_text())
@@ -241,7 +206,7 @@ def test_a_gltf_image_that_is_a_fifo_is_refused_not_waited_for(tmp_path):
     document["textures"] = [{"source": 0}]
     document["materials"][0]["pbrMetallicRoughness"]["baseColorTexture"] = {"index": 0}
     path.write_text(json.dumps(document))
-    assert "image 'texture.png' is not a readable file" in _read_in_child(str(path), timeout=20)
+    assert "image 'texture.png' is not a readable file" in read_in_child(str(path), timeout=20)
 
 
 @pytest.mark.parametrize(
@@ -294,10 +259,12 @@ def _mutate(data, mutation):
 
 
 @given(kind=st.sampled_from(sorted(MAKERS)), mutation=_MUTATIONS)
-def test_corrupt_files_raise_errors_and_never_crash(tmp_path_factory, kind, mutation):
+def test_corrupt_files_raise_errors_and_never_crash(
+    tmp_path_factory, read_in_child, kind, mutation
+):
     folder = tmp_path_factory.mktemp("corrupt")
     path = MAKERS[kind](folder)
     path.write_bytes(_mutate(path.read_bytes(), mutation))
-    outcome = _read_in_child(str(path))
+    outcome = read_in_child(str(path))
     if outcome != "ok":
         assert str(path) in outcome
