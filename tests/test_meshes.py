@@ -12,6 +12,7 @@ from hypothesis import given
 from hypothesis import strategies as st
 from vtkmodules.util.numpy_support import vtk_to_numpy
 
+from marnox.meshes import readMesh
 from marnox.visual import VisualMesh
 
 RED = (200, 30, 30)
@@ -127,6 +128,20 @@ def test_each_format_reads_the_surface_and_its_colours(tmp_path, kind):
     assert painted.polydata() is polydata
     assert not painted._getActor().GetMapper().GetScalarVisibility()
     assert painted._getActor().GetProperty().GetColor() == (0.0, 0.0, 1.0)
+
+
+def test_gltf_primitives_keep_their_own_materials_and_node_placements(tmp_path):
+    path = MAKERS["gltf"](tmp_path)
+    document = json.loads(path.read_text())
+    document["materials"].append({"pbrMetallicRoughness": {"baseColorFactor": [0, 0, 1, 1]}})
+    primitive = document["meshes"][0]["primitives"][0]
+    document["meshes"].append({"primitives": [dict(primitive, material=1), primitive]})
+    document["nodes"] = [{"mesh": 0, "children": [1]}, {"mesh": 1, "translation": [3, 0, 0]}]
+    path.write_text(json.dumps(document))
+    polydata = readMesh(str(path))
+    assert polydata.GetBounds()[:2] == (-0.5, 3.5)
+    colours, counts = np.unique(_scalars(polydata), axis=0, return_counts=True)
+    assert colours.tolist() == [[0, 0, 255], list(RED)] and counts.tolist() == [12, 24]
 
 
 def test_one_file_is_read_once_until_it_changes(tmp_path):

@@ -25,7 +25,6 @@ from vtkmodules.util import numpy_support
 from vtkmodules.vtkCommonCore import VTK_STRING, VTK_UNSIGNED_CHAR, vtkCommand, vtkPoints
 from vtkmodules.vtkCommonDataModel import vtkCellArray, vtkPolyData
 from vtkmodules.vtkFiltersCore import vtkAppendPolyData
-from vtkmodules.vtkFiltersGeometry import vtkCompositeDataGeometryFilter
 from vtkmodules.vtkIOGeometry import vtkGLTFReader, vtkOBJReader, vtkSTLReader
 from vtkmodules.vtkIOPLY import vtkPLYReader
 
@@ -110,6 +109,8 @@ class _Errors:
     def __init__(self, algorithm):
         self.messages = []
         algorithm.AddObserver(vtkCommand.ErrorEvent, self._record)
+        # The executive repeats the reader's failure; that copy adds nothing.
+        algorithm.GetExecutive().AddObserver(vtkCommand.ErrorEvent, self._ignore)
         # Warnings (an odd line an OBJ reader skips, say) do not stop a read;
         # observing them keeps VTK from printing them.
         algorithm.AddObserver(vtkCommand.WarningEvent, self._ignore)
@@ -121,7 +122,7 @@ class _Errors:
 
     _record.CallDataType = VTK_STRING
 
-    def _ignore(self, caller, event):
+    def _ignore(self, caller, event, message=None):
         pass
 
 
@@ -164,17 +165,55 @@ def _readGltf(path):
     reader = vtkGLTFReader()
     reader.SetFileName(path)
     errors = _Errors(reader)
-    merge = vtkCompositeDataGeometryFilter()
-    merge.SetInputConnection(reader.GetOutputPort())
-    merge.Update()
+    reader.Update()
     if errors.messages:
         raise MeshError(errors.messages[0])
-    polydata = vtkPolyData()
-    polydata.ShallowCopy(merge.GetOutput())
-    color = _gltfColor(document)
-    if color is not None:
-        _setCellColor(polydata, color)
-    return polydata
+    pieces = list(_gltfPrimitives(reader.GetOutput()))
+    colors = [_gltfColor(document, mesh, primitive) for mesh, primitive, _ in pieces]
+    append = vtkAppendPolyData()
+    for (_, _, polydata), color in zip(pieces, colors):
+        # Every piece gets colours or none does: appending keeps only the
+        # arrays that all pieces have.
+        if any(c is not None for c in colors):
+            _setCellColor(polydata, _GREY if color is None else color)
+        append.AddInputData(polydata)
+    if not pieces:
+        raise MeshError("glTF scene shows no mesh")
+    append.Update()
+    return append.GetOutput()
+
+
+def _gltfPrimitives(blocks, mesh=None):
+    """``(mesh index, primitive index, polydata)`` for each surface the reader made.
+
+    The reader nests a block "Mesh_<m>" in each node that shows mesh m, and in
+    it one surface per primitive, in the file's order.
+    """
+    for index in range(blocks.GetNumberOfBlocks()):
+        block = blocks.GetBlock(index)
+        if block is None:
+            continue
+        if block.IsA("vtkPolyData"):
+            if mesh is not None:
+                polydata = vtkPolyData()
+                polydata.ShallowCopy(block)
+                yield mesh, index, polydata
+            continue
+        name = blocks.GetMetaData(index).Get(blocks.NAME()) if blocks.HasMetaData(index) else ""
+        found = re.fullmatch(r"Mesh_(\d+)", name or "")
+        yield from _gltfPrimitives(block, int(found.group(1)) if found else None)
+
+
+def _gltfColor(document, mesh, primitive):
+    """The base colour of a primitive's material, or None."""
+    try:
+        material = document["meshes"][mesh]["primitives"][primitive]["material"]
+        factor = document["materials"][material]["pbrMetallicRoughness"]["baseColorFactor"]
+    except (KeyError, IndexError, TypeError):
+        return None
+    if isinstance(factor, list) and len(factor) == 4:
+        return [float(v) for v in factor[:3]]
+    return None
 
 
 def _readCollada(path):
@@ -291,30 +330,16 @@ def _setCellColor(polydata, color):
     _setCellColors(polydata, np.tile(rgb, (polydata.GetNumberOfCells(), 1)))
 
 
-def _gltfColor(document):
-    # One colour for the whole mesh: the base colour of the first material
-    # any primitive uses.
-    materials = document.get("materials", [])
-    for mesh in document.get("meshes", []):
-        for primitive in mesh.get("primitives", []):
-            index = primitive.get("material")
-            if isinstance(index, int) and 0 <= index < len(materials):
-                factor = materials[index].get("pbrMetallicRoughness", {}).get("baseColorFactor")
-                if isinstance(factor, list) and len(factor) == 4:
-                    return [float(v) for v in factor]
-    return None
-
-
 def _mtlColors(data, folder):
     colors = {}
     for line in data.splitlines():
         words = line.split()
         if len(words) >= 2 and words[0] == b"mtllib":
-            name = line.split(None, 1)[1].strip().decode("utf-8", "replace")
-            library = os.path.join(folder, name)
-            if os.path.isfile(library):
-                with open(library, "rb") as stream:
-                    colors.update(_parseMtl(stream.read()))
+            for name in words[1:]:
+                library = os.path.join(folder, name.decode("utf-8", "replace"))
+                if os.path.isfile(library):
+                    with open(library, "rb") as stream:
+                        colors.update(_parseMtl(stream.read()))
     return colors
 
 
