@@ -2,9 +2,10 @@
 
 import gc
 import os
+import select
 import shutil
-import signal
 import subprocess
+import sys
 import time
 
 import pytest
@@ -101,43 +102,70 @@ def display():
             os.environ[_HEADLESS_WINDOW] = headless_window
 
 
-def _read_in_child(path, timeout=60.0):
-    """How reading ``path`` ends, in a forked child so that a crash cannot take the tests down:
-    "ok", or the exception type and message; a signal or a hang fails the test."""
-    reader, writer = os.pipe()
-    pid = os.fork()
-    if pid == 0:
-        os.close(reader)
-        try:
-            from marnox.meshes import readMesh
+# Reads mesh files named on standard input, one outcome line each: "ok", or the
+# error's type and message ("!" first for an error of an unexpected kind).
+_MESH_READER = """
+import sys
+from marnox.meshes import readMesh
+for line in sys.stdin:
+    try:
+        readMesh(line[:-1])
+        outcome = "ok"
+    except (ValueError, OSError) as error:
+        outcome = f"{type(error).__name__}: {error}"
+    except BaseException as error:
+        outcome = f"!{type(error).__name__}: {error}"
+    print(outcome.replace("\\n", " "), flush=True)
+"""
 
-            readMesh(path)
-            outcome, status = "ok", 0
-        except (ValueError, OSError) as error:
-            outcome, status = f"{type(error).__name__}: {error}", 1
-        except BaseException as error:  # any other kind is a fault the parent reports
-            outcome, status = f"{type(error).__name__}: {error}", 2
-        os.write(writer, outcome.encode("utf-8", "replace")[:60000])
-        os._exit(status)
-    os.close(writer)
-    deadline = time.monotonic() + timeout
-    while True:
-        done, status = os.waitpid(pid, os.WNOHANG)
-        if done:
-            break
-        if time.monotonic() > deadline:
-            os.kill(pid, signal.SIGKILL)
-            os.waitpid(pid, 0)
-            pytest.fail(f"reading {path} hangs")
-        time.sleep(0.005)
-    with os.fdopen(reader, "rb") as stream:
-        outcome = stream.read().decode()
-    assert not os.WIFSIGNALED(status), f"reading {path} died of signal {os.WTERMSIG(status)}"
-    assert os.WEXITSTATUS(status) in (0, 1), outcome
-    return outcome
+
+class MeshReaderProcess:
+    """A child process that reads mesh files for the tests, so that a reader that
+    crashes or hangs on a hostile file fails one test instead of the whole run.
+
+    A separate interpreter rather than a fork: forking a process whose other
+    threads (a GL driver's, say) hold locks can leave the child stuck.
+    """
+
+    def __init__(self):
+        self._process = None
+
+    def _start(self):
+        self._process = subprocess.Popen(
+            [sys.executable, "-c", _MESH_READER],
+            stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE,
+            stderr=subprocess.DEVNULL,
+            text=True,
+        )
+
+    def __call__(self, path, timeout=60.0):
+        """How reading ``path`` ends: "ok", or the ValueError or OSError it raised."""
+        if self._process is None:
+            self._start()
+        process = self._process
+        process.stdin.write(path + "\n")
+        process.stdin.flush()
+        ready, _, _ = select.select([process.stdout], [], [], timeout)
+        line = process.stdout.readline() if ready else None
+        if not line:
+            self._process = None
+            if line is None:
+                process.kill()
+            status = process.wait()
+            pytest.fail(f"reading {path} " + ("hangs" if line is None else f"ends with {status}"))
+        assert not line.startswith("!"), line
+        return line.rstrip("\n")
+
+    def close(self):
+        if self._process is not None:
+            self._process.stdin.close()
+            self._process.wait()
 
 
 @pytest.fixture(scope="session")
 def read_in_child():
-    """Reads a mesh file in a forked child, for files that might crash or hang a reader."""
-    return _read_in_child
+    """Reads a mesh file in a child process, for files that might crash or hang a reader."""
+    reader = MeshReaderProcess()
+    yield reader
+    reader.close()
