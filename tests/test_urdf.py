@@ -59,12 +59,6 @@ def _urdf(folder, text, name="robot.urdf"):
             "root links: a, b",
         ),
         (
-            "<robot name='r'><link name='a'/><link name='b'/><joint name='j' type='revolute'>"
-            "<parent link='a'/><child link='b'/><mimic joint='k'/></joint></robot>",
-            ValueError,
-            "joint 'j' mimics joint 'k', which the file does not define",
-        ),
-        (
             TWO_LINKS.format(geometry="<mesh filename='package://parts/arm.stl'/>"),
             FileNotFoundError,
             "link 'tip': mesh 'package://parts/arm.stl' not found",

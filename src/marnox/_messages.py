@@ -85,7 +85,7 @@ def shapeToModel(shape, message):
     color.opacity = shape.opacity()
     if isinstance(shape, VisualMesh):
         mesh = message.mesh
-        mesh.path = meshPathToModel(shape.path())
+        mesh.path = meshPathToModel(shape.absolutePath())
         scale = mesh.scale
         scale.x, scale.y, scale.z = shape.scale()
         mesh.file_colors = shape.color() is None

@@ -25,7 +25,8 @@ class Link:
     ``jointName`` defaults to the link's name. ``limits`` is ``(lower,
     upper)`` or None, kept as data: positions outside it are shown as given.
     ``mimic`` is ``(jointName, multiplier, offset)`` or None: the joint then
-    follows the named joint of its robot at ``multiplier * position + offset``.
+    follows the named joint of its robot at ``multiplier * position + offset``
+    (and moves on its own if the robot has no joint of that name).
 
     Example::
 

@@ -142,13 +142,20 @@ class Robot(Item):
         raise KeyError(name)
 
     def jointPositions(self):
-        """Positions of the joints that move on their own (not fixed, not mimic),
-        keyed by joint name, in tree order."""
+        """Positions of the joints that move on their own (not fixed, not following
+        another), keyed by joint name, in tree order."""
+        followers = self._followers()
         return {
             link.jointName(): link.position()
             for link in self.links()
-            if not link.isFixed() and link.mimic() is None
+            if not link.isFixed() and link not in followers
         }
+
+    def _followers(self):
+        # A mimic joint whose leader the robot lacks (a misspelt name in a
+        # URDF, say) moves on its own instead of never.
+        names = {link.jointName() for link in self.links()}
+        return {link for link in self.links() if link.mimic() and link.mimic()[0] in names}
 
     def setJointPositions(self, positions):
         """Set joints from a ``{joint or link name: position}`` mapping and move the visuals.
@@ -159,9 +166,10 @@ class Robot(Item):
         KeyError, both before anything moves.
         """
         targets = []
+        followers = self._followers()
         for name, value in positions.items():
             link = self.joint(name)
-            if link.mimic() is not None:
+            if link in followers:
                 raise ValueError(
                     f"joint {name!r} of robot {self._name!r} follows {link.mimic()[0]!r}"
                 )

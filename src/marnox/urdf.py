@@ -79,13 +79,6 @@ def _checkTree(path, robot):
                 f"{parents[joint.child].name!r} and {joint.name!r}"
             )
         parents[joint.child] = joint
-    jointNames = {joint.name for joint in robot.joints}
-    for joint in robot.joints:
-        if joint.mimic is not None and joint.mimic.joint not in jointNames:
-            raise ValueError(
-                f"{path}: joint {joint.name!r} mimics joint {joint.mimic.joint!r}, "
-                "which the file does not define"
-            )
     roots = [name for name in names if name not in parents]
     if not roots:
         raise ValueError(f"{path}: no root link (the joints form a cycle)")

@@ -7,6 +7,9 @@ actor is built when first asked for.
 
 from __future__ import annotations
 
+import math
+import os
+
 import numpy as np
 
 # Registers the OpenGL overrides: mappers and actors created before this
@@ -218,8 +221,13 @@ class VisualMesh(VisualShape):
         if color is None:
             self._color = None
         self._path = str(path)
+        # Kept apart from the path as given, so that a later change of the
+        # working folder cannot change which file a saved project names.
+        self._file = os.path.abspath(self._path)
         x, y, z = scale
         self._scale = (float(x), float(y), float(z))
+        if not all(math.isfinite(v) for v in self._scale):
+            raise ValueError(f"{self._path}: mesh scale {self._scale} is not finite")
         self._polydata = readMesh(self._path)
 
     def _createActor(self):
@@ -239,6 +247,10 @@ class VisualMesh(VisualShape):
     def path(self):
         """The mesh file's path as given."""
         return self._path
+
+    def absolutePath(self):
+        """The mesh file's absolute path, as of when the element was made."""
+        return self._file
 
     def scale(self):
         """Scale factors ``(x, y, z)`` applied to the file's coordinates."""
