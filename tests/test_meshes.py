@@ -3,6 +3,7 @@
 import base64
 import json
 import os
+import re
 import struct
 
 import numpy as np
@@ -246,13 +247,16 @@ _MUTATIONS = st.one_of(
     st.tuples(st.just("overwrite"), st.floats(0.0, 1.0), st.binary(min_size=1, max_size=16)),
     st.tuples(st.just("insert"), st.floats(0.0, 1.0), st.binary(min_size=1, max_size=64)),
     st.tuples(st.just("count"), st.floats(0.0, 1.0), st.integers(0, 2**32 - 1)),
+    st.tuples(st.just("number"), st.floats(0.0, 1.0), st.integers(-(2**40), 2**40)),
     st.tuples(st.just("random"), st.binary(max_size=512)),
 )
 
 
 def _mutate(data, mutation):
     kind, *args = mutation
-    at = int(args[0] * len(data)) if kind != "random" else 0
+    if kind == "random":
+        return args[0]
+    at = int(args[0] * len(data))
     if kind == "truncate":
         return data[:at]
     if kind == "overwrite":
@@ -260,17 +264,15 @@ def _mutate(data, mutation):
     if kind == "insert":
         return data[:at] + args[1] + data[at:]
     if kind == "count":
-        # Numbers are what readers trust: put a large one where one may be.
-        text = str(args[1]).encode()
-        digits = [i for i, c in enumerate(data) if chr(c).isdigit()]
-        if digits and data[:5] in (b"ply\nf", b"ply\r\n") or data[:1] in (b"{", b"v"):
-            start = digits[int(args[0] * (len(digits) - 1))]
-            end = start
-            while end < len(data) and chr(data[end]).isdigit():
-                end += 1
-            return data[:start] + text + data[end:]
+        # A binary count or offset that lies.
         return data[:at] + struct.pack("<I", args[1]) + data[at + 4 :]
-    return args[0]
+    # A number written in the text (a header's count, an index, an offset) that lies.
+    starts = [m.start() for m in re.finditer(rb"\d+", data)]
+    if not starts:
+        return data
+    start = starts[int(args[0] * (len(starts) - 1))]
+    end = re.match(rb"\d+", data[start:]).end() + start
+    return data[:start] + str(args[1]).encode() + data[end:]
 
 
 @given(kind=st.sampled_from(sorted(MAKERS)), mutation=_MUTATIONS)
