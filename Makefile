@@ -59,7 +59,7 @@ bench: build/.installed
 # The generated-input tests with many more examples than the default run.
 fuzz: build/.installed
 	MARNOX_HYPOTHESIS_PROFILE=long $(PYTHON) -m pytest -q tests/test_fuzz_project_files.py \
-		tests/test_fuzz_arguments.py tests/test_fuzz_images.py
+		tests/test_fuzz_arguments.py tests/test_fuzz_images.py tests/test_meshes.py
 
 # The long runs at full size.
 soak: build/.installed
