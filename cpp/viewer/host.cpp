@@ -25,8 +25,7 @@ bool renders_off_screen_only(nb::handle window) {
 /// Reads `_stopped` like `getattr(self, "_stopped", False)`, so a viewer never stopped needs
 /// no such field.
 bool is_stopped(nb::handle self) {
-    static pyglue::FieldCache stopped{field::stopped};
-    return pyglue::truthy(stopped.get_or(self, Py_False));
+    return pyglue::truthy(pyglue::getattr_or(self, field::stopped, Py_False));
 }
 
 /// `init(offscreen)`: window, interactor and first frames, in the order both viewers share.
@@ -85,8 +84,7 @@ nb::object render(const Call& call, const Kind& kind) {
     // A stopped window stays closed: drawing would bring it back.
     if (is_stopped(self))
         return nb::none();
-    static pyglue::FieldCache interactor_field{field::interactor};
-    nb::object interactor = interactor_field.get(self);
+    nb::object interactor = getattr(self, field::interactor);
     if (interactor.is_none())
         return nb::none();
     call_method(interactor, vtk::process_events);

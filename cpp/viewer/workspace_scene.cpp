@@ -14,34 +14,31 @@ const Name append{"append"};
 const Name* const kCollections[] = {&model::get_robots, &model::get_items, &model::get_cameras,
                                     &model::get_fiducials, &model::get_task_regions};
 
-// The calls the rebuild makes once or twice per node.
-pyglue::MethodCache add_items_call{method::add_items};
-pyglue::MethodCache add_group_call{method::add_group};
-pyglue::MethodCache add_element_call{method::add_element};
-
 }  // namespace
 
 /// `_refreshWorkspace()`: removes the tracked actors (never the overlays, which are not
 /// tracked), then adds every node of the workspace and an origin frame last.
 nb::object refresh_workspace(const Call& call) {
     nb::handle self = call.self();
-    nb::object ren = cached::ren.get(self);
+    nb::object ren = pyglue::getattr(self, field::ren);
     // VTK rebuilds this collection from the renderer's props on every GetActors(), so emptying
     // it takes nothing out of the scene: the overlays stay, the tracked actors go below.
     pyglue::call_method(pyglue::call_method(ren, get_actors), remove_all_items);
-    for (nb::handle actor : cached::actors.get(self)) pyglue::call_method(ren, remove_actor, actor);
+    for (nb::handle actor : pyglue::getattr(self, field::actors))
+        pyglue::call_method(ren, remove_actor, actor);
     pyglue::setattr(self, field::actors, nb::list());
 
     for (const Name* collection : kCollections) {
-        nb::object workspace = pyglue::call_method(cached::project.get(self), model::workspace);
+        nb::object workspace =
+            pyglue::call_method(pyglue::getattr(self, field::project), model::workspace);
         nb::object nodes = pyglue::call_method(workspace, *collection);
         for (nb::handle node : pyglue::call_method(nodes, model::values))
-            add_items_call.call_kw(self, kw::item, node);
+            pyglue::call_method_kw(self, method::add_items, kw::item, node);
     }
 
     nb::object origin_frame =
         pyglue::call_kw(call.global(global::visual_coordinate), kw::scale, nb::float_(0.2));
-    add_element_call.call_kw(self, kw::element, origin_frame);
+    pyglue::call_method_kw(self, method::add_element, kw::element, origin_frame);
     return nb::none();
 }
 
@@ -53,9 +50,9 @@ nb::object add_items(const Call& call) {
     nb::handle self = call.self();
     nb::handle item = call.arg(1);
     nb::object group = pyglue::call_method(item, model::get_visual_group);
-    add_group_call.call_kw(self, kw::group, group);
+    pyglue::call_method_kw(self, method::add_group, kw::group, group);
     for (nb::handle child : pyglue::call_method(item, model::get_children))
-        add_items_call.call_kw(self, kw::item, child);
+        pyglue::call_method_kw(self, method::add_items, kw::item, child);
     return nb::none();
 }
 
@@ -63,7 +60,7 @@ nb::object add_items(const Call& call) {
 nb::object add_group(const Call& call) {
     nb::handle self = call.self();
     for (nb::handle element : pyglue::call_method(call.arg(1), model::elements))
-        add_element_call.call_kw(self, kw::element, element);
+        pyglue::call_method_kw(self, method::add_element, kw::element, element);
     return nb::none();
 }
 
@@ -72,14 +69,14 @@ nb::object add_group(const Call& call) {
 nb::object add_element(const Call& call) {
     nb::handle self = call.self();
     nb::object actor = pyglue::call_method(call.arg(1), model::get_actor);
-    nb::object actors = cached::actors.get(self);
+    nb::object actors = pyglue::getattr(self, field::actors);
     if (PyList_CheckExact(actors.ptr())) {
         if (PyList_Append(actors.ptr(), actor.ptr()) != 0)
             pyglue::raise_current();
     } else {
         pyglue::call_method(actors, append, actor);
     }
-    pyglue::call_method(cached::ren.get(self), add_actor, actor);
+    pyglue::call_method(pyglue::getattr(self, field::ren), add_actor, actor);
     return nb::none();
 }
 

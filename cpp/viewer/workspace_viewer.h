@@ -56,15 +56,6 @@ inline const KwNames pointcloud{"pointcloud"};
 inline const KwNames positions{"positions"};
 }  // namespace kw
 
-/// The fields that render() and the scene rebuild read, each read through one shared cache.
-namespace cached {
-inline pyglue::FieldCache project{field::project};
-inline pyglue::FieldCache pointcloud{field::pointcloud};
-inline pyglue::FieldCache trajectory{field::trajectory};
-inline pyglue::FieldCache ren{field::ren};
-inline pyglue::FieldCache actors{field::actors};
-}  // namespace cached
-
 // workspace_construction.cpp
 nb::object construct(const Call& call);
 nb::object set_project(const Call& call);
