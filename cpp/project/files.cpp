@@ -11,25 +11,12 @@ const Name snapshot_workspace{"workspace"};
 const Name snapshot_behaviors{"behaviors"};
 const Name copy_from{"CopyFrom"};
 const Name items{"items"};
-const Name lower{"lower"};
-const Name endswith{"endswith"};
 const Name path{"path"};
 const Name exists{"exists"};
-const Name builtin_open{"open"};
-const Name read{"read"};
-const Name close{"close"};
-
-[[noreturn]] void fail_assertion() {
-    PyErr_SetNone(PyExc_AssertionError);
-    pyglue::raise_current();
-}
 
 /// `assert file.lower().endswith(MX_PROJECT_FILE_EXT)`.
 void assert_project_file_name(const Call& call, nb::handle file) {
-    nb::object lowered = pyglue::call_method(file, lower);
-    nb::object ext = call.global(global::project_file_ext);
-    if (!pyglue::truthy(pyglue::call_method(lowered, endswith, ext)))
-        fail_assertion();
+    pyglue::assert_lower_endswith(file, call.global(global::project_file_ext));
 }
 
 nb::object new_snapshot(const Call& call) {
@@ -56,12 +43,12 @@ public:
     ~ClosingFile() {
         if (!file_.is_valid())
             return;
-        nb::object closed = nb::steal(PyObject_CallMethodNoArgs(file_.ptr(), close.ptr()));
+        nb::object closed = nb::steal(PyObject_CallMethodNoArgs(file_.ptr(), io::close.ptr()));
         if (!closed.is_valid())
             PyErr_WriteUnraisable(file_.ptr());
     }
     nb::handle get() const { return file_; }
-    void close_now() { pyglue::call_method(std::exchange(file_, nb::object()), close); }
+    void close_now() { pyglue::call_method(std::exchange(file_, nb::object()), io::close); }
 
 private:
     nb::object file_;
@@ -122,12 +109,12 @@ nb::object load(const Call& call) {
     if (pyglue::assertions_enabled()) {
         nb::object os_path = pyglue::getattr(call.global(global::os), path);
         if (!pyglue::truthy(pyglue::call_method(os_path, exists, file)))
-            fail_assertion();
+            pyglue::fail_assertion();
         assert_project_file_name(call, file);
     }
-    nb::object open = pyglue::builtin(builtin_open);
+    nb::object open = pyglue::builtin(io::open);
     ClosingFile opened(pyglue::call(open, file, nb::str("r")));
-    nb::object text = pyglue::call_method(opened.get(), read);
+    nb::object text = pyglue::call_method(opened.get(), io::read);
     nb::object snapshot = new_snapshot(call);
     pyglue::call(call.global(global::parse), text, snapshot);
     pyglue::call_method(call.self(), method::set_snapshot, snapshot);

@@ -27,6 +27,15 @@ inline const Name behavior_class{"Behavior"};
 inline const Name system_class{"System"};
 }  // namespace global
 
+/// Python's `open` and the methods of the file objects it returns.
+namespace io {
+inline const Name open{"open"};
+inline const Name read{"read"};
+inline const Name write{"write"};
+inline const Name flush{"flush"};
+inline const Name close{"close"};
+}  // namespace io
+
 namespace method {
 inline const Name workspace{"workspace"};
 inline const Name get_snapshot{"_getSnapshot"};
