@@ -73,6 +73,16 @@ nb::object get_snapshot(const Call& call) {
     return snapshot;
 }
 
+MethodDef get_snapshot_method() {
+    return {
+        .name = "_getSnapshot",
+        .impl = get_snapshot,
+        .params = {},
+        .returns = "project_pb2.ProjectSnapshot",
+        .doc = "Return a new ProjectSnapshot of the workspace and the behaviors.",
+    };
+}
+
 nb::object set_snapshot(const Call& call) {
     nb::handle self = call.self();
     nb::handle snapshot = call.arg(1);
@@ -92,6 +102,15 @@ nb::object set_snapshot(const Call& call) {
     return nb::none();
 }
 
+MethodDef set_snapshot_method() {
+    return {
+        .name = "_setSnapshot",
+        .impl = set_snapshot,
+        .params = {{.name = "snapshot", .annotation = "project_pb2.ProjectSnapshot"}},
+        .doc = "Restore the workspace in place and replace the behaviors dict from ``snapshot``.",
+    };
+}
+
 nb::object save(const Call& call) {
     nb::handle file = call.arg(1);
     pyglue::require_exact_type(file, &PyUnicode_Type, "file");
@@ -101,6 +120,27 @@ nb::object save(const Call& call) {
     nb::object text = pyglue::call(call.global(global::message_to_json), snapshot);
     write_text_atomically(file, text);
     return nb::none();
+}
+
+MethodDef save_method() {
+    return {
+        .name = "save",
+        .impl = save,
+        .params = {{.name = "file", .annotation = "str"}},
+        .doc =
+            "Write the project's workspace and behaviors to the JSON project file ``file``.\n"
+            "\n"
+            "``file`` must be a str ending, once lower-cased, with MX_PROJECT_FILE_EXT\n"
+            "(an assertion, skipped under ``python -O``). The text is exactly what\n"
+            "``MessageToJson`` returns for the snapshot. It is written to a temporary\n"
+            "file beside the target and renamed over it, so a failed save leaves an\n"
+            "existing file as it was. An existing file keeps its permission bits (and\n"
+            "its owner and group where allowed); a symbolic link is followed and its\n"
+            "target replaced. A FIFO or device is written into, never replaced.\n"
+            "\n"
+            "Raises TypeError if ``file`` is not a str, AssertionError for a wrong\n"
+            "ending, and the OSError that ``open(file, \"w\")`` would raise.",
+    };
 }
 
 nb::object load(const Call& call) {
@@ -120,6 +160,20 @@ nb::object load(const Call& call) {
     pyglue::call_method(call.self(), method::set_snapshot, snapshot);
     opened.close_now();
     return nb::none();
+}
+
+MethodDef load_method() {
+    return {
+        .name = "load",
+        .impl = load,
+        .params = {{.name = "file", .annotation = "str"}},
+        .doc =
+            "Restore the workspace (in place) and the behaviors (a new dict) from ``file``.\n"
+            "\n"
+            "``file`` must be a str naming an existing file that ends, once lower-cased,\n"
+            "with MX_PROJECT_FILE_EXT (assertions, skipped under ``python -O``). A file\n"
+            "that does not parse raises protobuf's ParseError and changes nothing.",
+    };
 }
 
 }  // namespace marnox::project
