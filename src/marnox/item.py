@@ -107,12 +107,15 @@ class Item:
         element.setPose(self.worldPose())
         return element
 
-    def _place(self):
-        world = self.worldPose()
+    def _place(self, world=None):
+        # Children get their world pose from here rather than walking up to the
+        # root each, which made placing a deep tree cubic in its depth.
+        if world is None:
+            world = self.worldPose()
         for element in self._placed:
             element.setPose(world)
         for child in self._children:
-            child._place()
+            child._place(world * child._pose)
 
     def _describe(self, indent):
         x, y, z = self.worldPose().position()
@@ -125,14 +128,15 @@ class Item:
             lines.extend(child._describe(indent + 1))
         return lines
 
-    def _toNodeModel(self, message):
+    def _toNodeModel(self, message, depth=1):
+        _messages.checkTreeDepth(depth, self.kind(), self._name)
         message.name = self._name
         _messages.poseToModel(self._pose, message.pose)
         add = message.shapes.add
         for shape in self._shapes:
             _messages.shapeToModel(shape, add())
         for child in self._children:
-            child._toNodeModel(message.children.add())
+            child._toNodeModel(message.children.add(), depth + 1)
 
     def _fillFromNodeModel(self, message):
         for shape in message.shapes:
