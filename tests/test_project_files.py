@@ -139,9 +139,9 @@ def test_text_that_does_not_parse_changes_nothing(saved, content):
     assert vars(project) == held and str(project) == text
 
 
-def test_failed_restore_leaves_the_partial_state(saved, monkeypatch):
+def test_failed_restore_leaves_the_project_as_it_was(saved, monkeypatch):
     project, path = saved
-    old = project.behaviors()
+    old, text = project.behaviors(), str(project)
     error = ValueError("bad restore")
 
     def refuse(*args):
@@ -150,10 +150,12 @@ def test_failed_restore_leaves_the_partial_state(saved, monkeypatch):
     monkeypatch.setattr(Workspace, "_setSnapshot", refuse)
     with pytest.raises(ValueError) as raised:
         project.load(path)
-    assert raised.value is error and project.behaviors() is old
+    assert raised.value is error
+    assert project.behaviors() is old and str(project) == text
     monkeypatch.undo()
 
     project.workspace().clear()
+    text = str(project)
     converted, original = [], Behavior._FromModel
 
     def from_model(message):
@@ -165,9 +167,32 @@ def test_failed_restore_leaves_the_partial_state(saved, monkeypatch):
     monkeypatch.setattr(project_module.Behavior, "_FromModel", staticmethod(from_model))
     with pytest.raises(ValueError) as raised:
         project.load(path)
-    assert raised.value is error
-    assert list(project.behaviors()) == converted and project.behaviors() is not old
-    assert format(project.workspace()) != format(Workspace())
+    assert raised.value is error and converted
+    assert project.behaviors() is old and str(project) == text
+
+
+@pytest.mark.parametrize(
+    "content",
+    [
+        '{"workspace": {"items": [{"name": "other_item"}]},'
+        ' "behaviors": {"b": {"name": "b", "steps": [{"kind": ""}]}}}',
+        '{"workspace": {"items": [{"name": "twin"}, {"name": "twin"}]},'
+        ' "behaviors": {"b": {"name": "b"}}}',
+    ],
+    ids=["bad behavior", "bad workspace"],
+)
+def test_a_file_that_fails_to_load_cannot_cost_the_next_save(saved, tmp_path, content):
+    project, path = saved
+    with open(path) as file:
+        kept = file.read()
+    bad = str(tmp_path / "bad.mxproj")
+    with open(bad, "w") as file:
+        file.write(content)
+    with pytest.raises(ValueError):
+        project.load(bad)
+    project.save(path)
+    with open(path) as file:
+        assert file.read() == kept
 
 
 @pytest.mark.parametrize("name", ["a.MXPROJ", "a.MxProj", "A.mxproj"])

@@ -92,16 +92,18 @@ nb::object set_snapshot(const Call& call) {
     model::BehaviorClass behavior_class{call.global(global::behavior_class)};
 
     nb::object workspace = pyglue::call_method(self, method::workspace);
-    model::Workspace{workspace}.restore(pyglue::getattr(snapshot, snapshot_workspace));
-
-    pyglue::setattr(self, field::behaviors, nb::dict());
+    // Every behavior is decoded before anything changes, and the workspace decodes its
+    // message completely before it replaces its contents: a snapshot that fails leaves
+    // the project as it was, so that a later save cannot lose what the failed load hid.
+    nb::dict behaviors;
     for_each_item(pyglue::getattr(snapshot, snapshot_behaviors),
                   [&](nb::handle key, nb::handle value) {
                       nb::object behavior = behavior_class.from_model(value);
-                      nb::object behaviors = pyglue::getattr(self, field::behaviors);
-                      if (PyObject_SetItem(behaviors.ptr(), key.ptr(), behavior.ptr()) != 0)
+                      if (PyDict_SetItem(behaviors.ptr(), key.ptr(), behavior.ptr()) != 0)
                           pyglue::raise_current();
                   });
+    model::Workspace{workspace}.restore(pyglue::getattr(snapshot, snapshot_workspace));
+    pyglue::setattr(self, field::behaviors, behaviors);
     return nb::none();
 }
 

@@ -121,7 +121,10 @@ void define_project(nb::handle module) {
             .impl = set_snapshot,
             .params = {{.name = "snapshot", .annotation = "project_pb2.ProjectSnapshot"}},
             .doc =
-                "Restore the workspace in place and replace the behaviors dict from ``snapshot``.",
+                "Restore the workspace in place and replace the behaviors dict from ``snapshot``.\n"
+                "\n"
+                "Every behavior is decoded before the workspace is restored, so an error\n"
+                "leaves the project as it was.",
         })
         .finish();
 }
