@@ -5,6 +5,7 @@ import ctypes
 import errno
 import json
 import os
+import re
 import stat
 import subprocess
 import sys
@@ -193,6 +194,14 @@ def test_a_file_that_fails_to_load_cannot_cost_the_next_save(saved, tmp_path, co
     project.save(path)
     with open(path) as file:
         assert file.read() == kept
+
+
+@pytest.mark.parametrize("key", [7, None, ("pick",)])
+def test_a_behavior_key_that_is_not_a_str_is_named_at_save(tmp_path, key):
+    project = Project()
+    project.behaviors()[key] = Behavior("pick")
+    with pytest.raises(TypeError, match=rf"^behavior key {re.escape(repr(key))} must be a str"):
+        project.save(str(tmp_path / "a.mxproj"))
 
 
 @pytest.mark.parametrize("name", ["a.MXPROJ", "a.MxProj", "A.mxproj"])

@@ -80,6 +80,10 @@ nb::object get_snapshot(const Call& call) {
 
     nb::object map = pyglue::getattr(snapshot, snapshot_behaviors);
     for_each_item(pyglue::getattr(self, field::behaviors), [&](nb::handle key, nb::handle value) {
+        // The map would refuse the key with a message that does not name it.
+        if (!PyUnicode_Check(key.ptr()))
+            pyglue::raise(PyExc_TypeError, "behavior key %R must be a str, not %.200s", key.ptr(),
+                          Py_TYPE(key.ptr())->tp_name);
         nb::object entry = pyglue::checked(PyObject_GetItem(map.ptr(), key.ptr()));
         pyglue::call_method(entry, copy_from, behavior_class.to_model(value));
     });
