@@ -1,6 +1,7 @@
 // files.cpp: Project snapshots and the JSON project files made from them.
 #include "atomic_write.h"
 #include "interfaces/project_model.h"
+#include "json_kinds.h"
 #include "project_names.h"
 
 namespace marnox::project {
@@ -18,6 +19,11 @@ const Name exists{"exists"};
 const Name builtin_open{"open"};
 const Name read{"read"};
 const Name close{"close"};
+const pyglue::KwNames max_recursion_depth{"max_recursion_depth"};
+
+// How deep Parse lets messages nest: protobuf's default of 100 is less than a
+// tree the model saves needs (100 levels, plus the messages around and below it).
+constexpr int kMaxMessageDepth = 128;
 
 [[noreturn]] void fail_assertion() {
     PyErr_SetNone(PyExc_AssertionError);
@@ -135,7 +141,9 @@ nb::object load(const Call& call) {
     ClosingFile opened(pyglue::call(open, file, nb::str("r")));
     nb::object text = pyglue::call_method(opened.get(), read);
     nb::object snapshot = new_snapshot(call);
-    pyglue::call(call.global(global::parse), text, snapshot);
+    pyglue::call_kw(call.global(global::parse), max_recursion_depth, text, snapshot,
+                    nb::int_(kMaxMessageDepth));
+    check_json_kinds(call, text, snapshot);
     pyglue::call_method(call.self(), method::set_snapshot, snapshot);
     opened.close_now();
     return nb::none();

@@ -88,8 +88,10 @@ void define_project(nb::handle module) {
                 "its owner and group where allowed); a symbolic link is followed and its\n"
                 "target replaced. A FIFO or device is written into, never replaced.\n"
                 "\n"
-                "Raises TypeError if ``file`` is not a str, AssertionError for a wrong\n"
-                "ending, and the OSError that ``open(file, \"w\")`` would raise.",
+                "Raises TypeError if ``file`` is not a str or a behavior is keyed by anything\n"
+                "but a str, AssertionError for a wrong ending, the model's ValueError for a\n"
+                "node tree deeper than a project file holds, and the OSError that\n"
+                "``open(file, \"w\")`` would raise.",
         })
         .def(MethodDef{
             .name = "load",
@@ -99,8 +101,11 @@ void define_project(nb::handle module) {
                 "Restore the workspace (in place) and the behaviors (a new dict) from ``file``.\n"
                 "\n"
                 "``file`` must be a str naming an existing file that ends, once lower-cased,\n"
-                "with MX_PROJECT_FILE_EXT (assertions, skipped under ``python -O``). A file\n"
-                "that does not parse raises protobuf's ParseError and changes nothing.",
+                "with MX_PROJECT_FILE_EXT (assertions, skipped under ``python -O``). The file\n"
+                "must be a JSON object with a JSON object for every message, nested at most\n"
+                "128 deep. A file that does not parse raises protobuf's ParseError, and one\n"
+                "the model refuses raises the model's error; either way the project is left\n"
+                "as it was.",
         })
         .def(MethodDef{
             .name = "validate",
@@ -134,7 +139,8 @@ void exec(nb::handle module) {
     pyglue::import_module(module, "os");
     pyglue::import_module(module, "logging");
     pyglue::import_from(module, "typing", {"Dict"});
-    pyglue::import_from(module, "google.protobuf.json_format", {"MessageToJson", "Parse"});
+    pyglue::import_from(module, "google.protobuf.json_format",
+                        {"MessageToJson", "Parse", "ParseError"});
     pyglue::import_from(module, "orvane.api", {"project_pb2"});
     pyglue::import_from(module, "marnox.constants", {"MX_PROJECT_FILE_EXT"});
     pyglue::import_from(module, "marnox.workspace", {"Workspace"});
