@@ -574,6 +574,9 @@ def intrinsics(**fields):
         (lambda: Intrinsics(**intrinsics())._replace(cx=INF), ValueError, "cx"),
         (lambda: Camera("c", intrinsics=(640, -480, 1, 1, 1, 1)), ValueError, "height"),
         (lambda: Camera("c").setIntrinsics((-640, 480, 1, 1, 1, 1)), ValueError, "width"),
+        (lambda: Item("i", pose=(1, 2, 3)), TypeError, "pose"),
+        (lambda: Item("i").setPose(None), TypeError, "pose"),
+        (lambda: Link("l", origin=(0, 0, 0)), TypeError, "origin"),
     ],
 )
 def test_values_a_project_file_cannot_hold_are_refused_where_made(make, error, field):

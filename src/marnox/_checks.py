@@ -35,6 +35,13 @@ def finiteVector(values, name):
     return vector
 
 
+def instance(value, cls, name):
+    """``value`` itself; TypeError naming ``name`` unless it is a ``cls``."""
+    if not isinstance(value, cls):
+        raise TypeError(f"{name} must be a {cls.__name__}, got {type(value).__name__}")
+    return value
+
+
 def uint32(value, name):
     """``value`` as an int from 0 to 2**32 - 1, the range a project file holds."""
     try:
@@ -46,4 +53,4 @@ def uint32(value, name):
     return number
 
 
-__all__ = ["finite", "finiteVector", "uint32"]
+__all__ = ["finite", "finiteVector", "instance", "uint32"]

@@ -24,7 +24,7 @@ class Link:
         if not name:
             raise ValueError("a link needs a name")
         self._name = str(name)
-        self._origin = Pose() if origin is None else origin
+        self._origin = Pose() if origin is None else _checks.instance(origin, Pose, "origin")
         self._axis = None
         axis = None if axis is None else _checks.finiteVector(axis, "axis")
         if axis is not None and np.linalg.norm(axis) > 0.0:
@@ -49,7 +49,7 @@ class Link:
 
     def setOrigin(self, pose):
         """Move the joint frame relative to the parent link."""
-        self._origin = pose
+        self._origin = _checks.instance(pose, Pose, "origin")
 
     def axis(self):
         """Unit revolute axis ``(x, y, z)`` in the link frame, or None for a fixed joint."""

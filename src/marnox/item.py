@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from marnox import _messages
+from marnox import _checks, _messages
 from marnox.pose import Pose
 from marnox.visual import VisualGroup, VisualShape
 
@@ -23,7 +23,7 @@ class Item:
         if not name:
             raise ValueError("a workspace node needs a name")
         self._name = str(name)
-        self._pose = Pose() if pose is None else pose
+        self._pose = Pose() if pose is None else _checks.instance(pose, Pose, "pose")
         self._parent = None
         self._shapes = []
         self._children = []
@@ -47,7 +47,7 @@ class Item:
 
     def setPose(self, pose):
         """Move the node (and its children) to ``pose`` relative to its parent."""
-        self._pose = pose
+        self._pose = _checks.instance(pose, Pose, "pose")
         self._place()
 
     def parent(self):
