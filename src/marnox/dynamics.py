@@ -15,8 +15,8 @@ class Link:
     The link frame sits at ``origin`` (relative to the parent link's frame)
     rotated by ``position`` radians about ``axis``. ``axis=None`` (or a zero
     axis) makes a fixed joint whose position is ignored. A non-finite axis or
-    position raises ValueError. Shapes are ``VisualShape``
-    elements whose offsets are relative to the link frame.
+    position raises ValueError. Shapes are ``VisualShape`` elements whose
+    offsets are relative to the link frame.
     """
 
     def __init__(self, name, origin=None, axis=None, position=0.0, shapes=(), children=()):

@@ -11,7 +11,7 @@ _THICKNESS = 0.004
 
 
 class Fiducial(Item):
-    """A square marker of edge ``size`` and id ``marker_id``.
+    """A square marker of edge ``size`` and id ``marker_id`` (0 to 2**32 - 1).
 
     The frame is at the centre of the marker face with +z out of it. The
     marker is drawn as a thin white plate with a black square whose white
