@@ -1,6 +1,7 @@
 // files.cpp: Project snapshots and the JSON project files made from them.
 #include "atomic_write.h"
 #include "interfaces/project_model.h"
+#include "json_kinds.h"
 #include "project_names.h"
 
 namespace marnox::project {
@@ -13,6 +14,11 @@ const Name copy_from{"CopyFrom"};
 const Name items{"items"};
 const Name path{"path"};
 const Name exists{"exists"};
+const pyglue::KwNames max_recursion_depth{"max_recursion_depth"};
+
+// How deep Parse lets messages nest: protobuf's default of 100 is less than a
+// tree the model saves needs (100 levels, plus the messages around and below it).
+constexpr int kMaxMessageDepth = 128;
 
 /// `assert file.lower().endswith(MX_PROJECT_FILE_EXT)`.
 void assert_project_file_name(const Call& call, nb::handle file) {
@@ -67,6 +73,10 @@ nb::object get_snapshot(const Call& call) {
 
     nb::object map = pyglue::getattr(snapshot, snapshot_behaviors);
     for_each_item(pyglue::getattr(self, field::behaviors), [&](nb::handle key, nb::handle value) {
+        // The map would refuse the key with a message that does not name it.
+        if (!PyUnicode_Check(key.ptr()))
+            pyglue::raise(PyExc_TypeError, "behavior key %R must be a str, not %.200s", key.ptr(),
+                          Py_TYPE(key.ptr())->tp_name);
         nb::object entry = pyglue::checked(PyObject_GetItem(map.ptr(), key.ptr()));
         pyglue::call_method(entry, copy_from, behavior_class.to_model(value));
     });
@@ -89,16 +99,18 @@ nb::object set_snapshot(const Call& call) {
     model::BehaviorClass behavior_class{call.global(global::behavior_class)};
 
     nb::object workspace = pyglue::call_method(self, method::workspace);
-    model::Workspace{workspace}.restore(pyglue::getattr(snapshot, snapshot_workspace));
-
-    pyglue::setattr(self, field::behaviors, nb::dict());
+    // Every behavior is decoded before anything changes, and the workspace decodes its
+    // message completely before it replaces its contents: a snapshot that fails leaves
+    // the project as it was, so that a later save cannot lose what the failed load hid.
+    nb::dict behaviors;
     for_each_item(pyglue::getattr(snapshot, snapshot_behaviors),
                   [&](nb::handle key, nb::handle value) {
                       nb::object behavior = behavior_class.from_model(value);
-                      nb::object behaviors = pyglue::getattr(self, field::behaviors);
-                      if (PyObject_SetItem(behaviors.ptr(), key.ptr(), behavior.ptr()) != 0)
+                      if (PyDict_SetItem(behaviors.ptr(), key.ptr(), behavior.ptr()) != 0)
                           pyglue::raise_current();
                   });
+    model::Workspace{workspace}.restore(pyglue::getattr(snapshot, snapshot_workspace));
+    pyglue::setattr(self, field::behaviors, behaviors);
     return nb::none();
 }
 
@@ -107,7 +119,11 @@ MethodDef set_snapshot_method() {
         .name = "_setSnapshot",
         .impl = set_snapshot,
         .params = {{.name = "snapshot", .annotation = "project_pb2.ProjectSnapshot"}},
-        .doc = "Restore the workspace in place and replace the behaviors dict from ``snapshot``.",
+        .doc =
+            "Restore the workspace in place and replace the behaviors dict from ``snapshot``.\n"
+            "\n"
+            "Every behavior is decoded before the workspace is restored, so an error\n"
+            "leaves the project as it was.",
     };
 }
 
@@ -138,8 +154,10 @@ MethodDef save_method() {
             "its owner and group where allowed); a symbolic link is followed and its\n"
             "target replaced. A FIFO or device is written into, never replaced.\n"
             "\n"
-            "Raises TypeError if ``file`` is not a str, AssertionError for a wrong\n"
-            "ending, and the OSError that ``open(file, \"w\")`` would raise.",
+            "Raises TypeError if ``file`` is not a str or a behavior is keyed by anything\n"
+            "but a str, AssertionError for a wrong ending, the model's ValueError for a\n"
+            "node tree deeper than a project file holds, and the OSError that\n"
+            "``open(file, \"w\")`` would raise.",
     };
 }
 
@@ -156,7 +174,9 @@ nb::object load(const Call& call) {
     ClosingFile opened(pyglue::call(open, file, nb::str("r")));
     nb::object text = pyglue::call_method(opened.get(), io::read);
     nb::object snapshot = new_snapshot(call);
-    pyglue::call(call.global(global::parse), text, snapshot);
+    pyglue::call_kw(call.global(global::parse), max_recursion_depth, text, snapshot,
+                    nb::int_(kMaxMessageDepth));
+    check_json_kinds(call, text, snapshot);
     pyglue::call_method(call.self(), method::set_snapshot, snapshot);
     opened.close_now();
     return nb::none();
@@ -171,8 +191,11 @@ MethodDef load_method() {
             "Restore the workspace (in place) and the behaviors (a new dict) from ``file``.\n"
             "\n"
             "``file`` must be a str naming an existing file that ends, once lower-cased,\n"
-            "with MX_PROJECT_FILE_EXT (assertions, skipped under ``python -O``). A file\n"
-            "that does not parse raises protobuf's ParseError and changes nothing.",
+            "with MX_PROJECT_FILE_EXT (assertions, skipped under ``python -O``). The file\n"
+            "must be a JSON object with a JSON object for every message, nested at most\n"
+            "128 deep. A file that does not parse raises protobuf's ParseError, and one\n"
+            "the model refuses raises the model's error; either way the project is left\n"
+            "as it was.",
     };
 }
 

@@ -42,7 +42,8 @@ void exec(nb::handle module) {
     pyglue::import_module(module, "os");
     pyglue::import_module(module, "logging");
     pyglue::import_from(module, "typing", {"Dict"});
-    pyglue::import_from(module, "google.protobuf.json_format", {"MessageToJson", "Parse"});
+    pyglue::import_from(module, "google.protobuf.json_format",
+                        {"MessageToJson", "Parse", "ParseError"});
     pyglue::import_from(module, "orvane.api", {"project_pb2"});
     pyglue::import_from(module, "marnox.constants", {"MX_PROJECT_FILE_EXT"});
     pyglue::import_from(module, "marnox.workspace", {"Workspace"});

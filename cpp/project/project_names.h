@@ -21,6 +21,7 @@ inline const Name os{"os"};
 inline const Name logging{"logging"};
 inline const Name message_to_json{"MessageToJson"};
 inline const Name parse{"Parse"};
+inline const Name parse_error{"ParseError"};
 inline const Name project_pb2{"project_pb2"};
 inline const Name project_file_ext{"MX_PROJECT_FILE_EXT"};
 inline const Name workspace_class{"Workspace"};

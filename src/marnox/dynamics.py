@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import numpy as np
 
+from marnox import _checks
 from marnox.pose import Pose
 from marnox.visual import VisualShape
 
@@ -12,9 +13,10 @@ class Link:
     """One rigid link and the joint that attaches it to its parent link.
 
     The link frame sits at ``origin`` (relative to the parent link's frame)
-    rotated by ``position`` radians about ``axis``. ``axis=None`` makes a
-    fixed joint whose position is ignored. Shapes are ``VisualShape``
-    elements whose offsets are relative to the link frame.
+    rotated by ``position`` radians about ``axis``. ``axis=None`` (or a zero
+    axis) makes a fixed joint whose position is ignored. A non-finite axis or
+    position raises ValueError. Shapes are ``VisualShape`` elements whose
+    offsets are relative to the link frame.
     """
 
     def __init__(self, name, origin=None, axis=None, position=0.0, shapes=(), children=()):
@@ -22,12 +24,13 @@ class Link:
         if not name:
             raise ValueError("a link needs a name")
         self._name = str(name)
-        self._origin = Pose() if origin is None else origin
+        self._origin = Pose() if origin is None else _checks.instance(origin, Pose, "origin")
         self._axis = None
+        axis = None if axis is None else _checks.finiteVector(axis, "axis")
         if axis is not None and np.linalg.norm(axis) > 0.0:
             a = np.asarray(axis, dtype=float)
             self._axis = tuple(float(v) for v in a / np.linalg.norm(a))
-        self._position = float(position)
+        self._position = _checks.finite(position, "position")
         self._shapes = []
         self._children = []
         self._worldPose = Pose()
@@ -46,7 +49,7 @@ class Link:
 
     def setOrigin(self, pose):
         """Move the joint frame relative to the parent link."""
-        self._origin = pose
+        self._origin = _checks.instance(pose, Pose, "origin")
 
     def axis(self):
         """Unit revolute axis ``(x, y, z)`` in the link frame, or None for a fixed joint."""
@@ -62,7 +65,7 @@ class Link:
 
     def setPosition(self, position):
         """Set the joint angle in radians; call ``_Chain`` to move the visuals."""
-        self._position = float(position)
+        self._position = _checks.finite(position, "position")
 
     def jointPose(self):
         """Rotation contributed by the joint at its current position."""

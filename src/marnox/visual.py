@@ -21,6 +21,7 @@ from vtkmodules.vtkFiltersGeneral import vtkTransformFilter
 from vtkmodules.vtkFiltersSources import vtkCubeSource, vtkCylinderSource, vtkSphereSource
 from vtkmodules.vtkRenderingCore import vtkActor, vtkPolyDataMapper
 
+from marnox import _checks
 from marnox.pose import Pose
 
 _EMPTY_IDS = np.zeros(0, dtype=np.int64)
@@ -129,8 +130,7 @@ class VisualBox(VisualShape):
     def __init__(self, size, color=(0.7, 0.7, 0.7), opacity=1.0, offset=None):
         """Create a box; see the class docstring."""
         super().__init__(color, opacity, offset)
-        x, y, z = size
-        self._size = (float(x), float(y), float(z))
+        self._size = _checks.finiteVector(size, "size")
 
     def _createSource(self):
         source = vtkCubeSource()
@@ -150,8 +150,8 @@ class VisualCylinder(VisualShape):
     def __init__(self, radius, height, color=(0.7, 0.7, 0.7), opacity=1.0, offset=None):
         """Create a cylinder; see the class docstring."""
         super().__init__(color, opacity, offset)
-        self._radius = float(radius)
-        self._height = float(height)
+        self._radius = _checks.finite(radius, "radius")
+        self._height = _checks.finite(height, "height")
 
     def _createSource(self):
         source = vtkCylinderSource()
@@ -181,7 +181,7 @@ class VisualSphere(VisualShape):
     def __init__(self, radius, color=(0.7, 0.7, 0.7), opacity=1.0, offset=None):
         """Create a sphere; see the class docstring."""
         super().__init__(color, opacity, offset)
-        self._radius = float(radius)
+        self._radius = _checks.finite(radius, "radius")
 
     def _createSource(self):
         source = vtkSphereSource()
@@ -204,7 +204,7 @@ class VisualCoordinate(VisualElement):
     def __init__(self, scale=0.2, offset=None):
         """Create axes of length ``scale``."""
         super().__init__(offset)
-        self._scale = float(scale)
+        self._scale = _checks.finite(scale, "scale")
 
     def _createActor(self):
         lines = vtkPolyData()
