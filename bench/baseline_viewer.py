@@ -1,15 +1,27 @@
-"""The workspace viewer written in plain Python, as the yardstick for the C++ one.
+"""Both viewers written in plain Python, as the yardstick for the C++ ones.
 
-It makes the same VTK and model calls in the same order, so a benchmark that
-runs both measures only how the calls are dispatched.
+The workspace viewer makes the same VTK and model calls in the same order, so a
+benchmark that runs both measures only how the calls are dispatched. The image
+viewer copies each image into VTK the straightforward way, with NumPy and
+numpy_support. Both open their window off screen only: benchmarks have no display.
 """
 
 import numpy as np
-from vtkmodules.vtkRenderingCore import vtkLight, vtkRenderer, vtkRenderWindow
+from vtkmodules.util import numpy_support
+from vtkmodules.vtkCommonColor import vtkNamedColors
+from vtkmodules.vtkCommonDataModel import vtkImageData
+from vtkmodules.vtkRenderingCore import (
+    vtkActor2D,
+    vtkImageMapper,
+    vtkLight,
+    vtkRenderer,
+    vtkRenderWindow,
+)
 
 from marnox.dynamics import _Chain
 from marnox.pose import Pose
 from marnox.project import Project
+from marnox.viewer import NUMPY_TO_VTK_TYPE
 from marnox.visual import VisualCoordinate, VisualPointcloud, VisualTrajectory
 
 
@@ -41,6 +53,22 @@ class BaselineWorkspaceViewer:
     def setProject(self, project):
         self._project = project
         self._refreshWorkspace()
+
+    def init(self):
+        self._window.OffScreenRenderingOn()
+        self._window.SetSize(self._size)
+        self._window.AddRenderer(self._getRenderer())
+        self._window.Render()
+        self._window.SetWindowName("Marnox Workspace Viewer")
+        self.render()
+        self.resetCamera()
+        self.render()
+
+    def _getRenderer(self):
+        return self._ren
+
+    def resetCamera(self):
+        self._ren.ResetCamera()
 
     def render(self):
         self._updateVisualFrames()
@@ -136,3 +164,87 @@ class BaselineWorkspaceViewer:
 
     def _updateToolForces(self):
         pass
+
+
+class BaselineImageViewer:
+    """Plain-Python counterpart of ``marnox.viewer.ImageViewer``."""
+
+    def __init__(self, size=(800, 600)):
+        if type(size) is not tuple:
+            raise TypeError("size must be a tuple")
+        self._size = size
+        self._project = Project()
+        self._renderers = []
+        self._image_data = []
+        self._actors = []
+        self._window = vtkRenderWindow()
+        self._interactor = None
+
+    def setProject(self, project):
+        self._project = project
+        self._refreshProject()
+
+    def _refreshProject(self):
+        for renderer in self._renderers:
+            renderer.GetActors().RemoveAllItems()
+        for actor, renderer in zip(self._actors, self._renderers):
+            renderer.RemoveActor(actor)
+        for renderer in self._renderers:
+            self._window.RemoveRenderer(renderer)
+        self._renderers, self._image_data, self._actors = [], [], []
+        viewports = 2 * len(self._project.workspace().getCameras())
+        rows = int(np.floor(np.sqrt(viewports))) if viewports else 1
+        columns = int(np.ceil(viewports / rows)) if viewports else 1
+        background = vtkNamedColors().GetColor3d("AliceBlue")
+        for row in range(rows):
+            for column in range(columns):
+                renderer = vtkRenderer()
+                renderer.SetBackground(background)
+                renderer.SetViewport(
+                    [
+                        column / columns,
+                        (rows - row - 1) / rows,
+                        (column + 1) / columns,
+                        (rows - row) / rows,
+                    ]
+                )
+                self._window.AddRenderer(renderer)
+                self._renderers.append(renderer)
+        for index in range(viewports):
+            image_data = vtkImageData()
+            mapper = vtkImageMapper()
+            mapper.SetInputData(image_data)
+            mapper.SetColorWindow(255)
+            mapper.SetColorLevel(127.5)
+            actor = vtkActor2D()
+            actor.SetMapper(mapper)
+            self._renderers[index].AddActor(actor)
+            self._image_data.append(image_data)
+            self._actors.append(actor)
+        self._window.SetSize(self._size)
+
+    def init(self):
+        self._window.OffScreenRenderingOn()
+        self._window.Render()
+        self._window.SetWindowName("Marnox Image Viewer")
+        self.render()
+
+    def render(self):
+        self._updateImages()
+        if self._interactor is None:
+            return
+        self._interactor.ProcessEvents()
+        self._interactor.Render()
+
+    def _updateImages(self):
+        images = self._project.system().images()
+        for image, image_data in zip(images, self._image_data):
+            vtk_type = NUMPY_TO_VTK_TYPE[image.dtype.type]
+            flat = np.ravel(np.flipud(image))
+            array = numpy_support.numpy_to_vtk(flat, deep=True, array_type=vtk_type)
+            array.SetNumberOfComponents(image.shape[2])
+            image_data.SetDimensions(image.shape[1], image.shape[0], 1)
+            image_data.SetSpacing(1, 1, 1)
+            image_data.SetOrigin(-1, -1, -1)
+            image_data.GetPointData().SetScalars(array)
+            image_data.Modified()

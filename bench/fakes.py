@@ -1,5 +1,6 @@
 """Model stand-ins whose calls return at once, so benchmarks time only the viewer."""
 
+import contextlib
 import functools
 import itertools
 from types import SimpleNamespace
@@ -173,6 +174,10 @@ def patch_builtin_model(*modules):
         )
 
 
+# The module-level names that patch_model and patch_builtin_model replace.
+PATCHED_NAMES = ("_Chain", "Pose", "VisualCoordinate")
+
+
 class Model:
     """One kind of stand-in model: how to patch the viewer modules and make its objects."""
 
@@ -180,6 +185,19 @@ class Model:
         self.patch = patch
         self.overlay = overlay
         self.project = project
+
+    @contextlib.contextmanager
+    def patched(self, *modules):
+        """The viewer modules use this model inside the block and the real one after it."""
+        saved = [
+            (module, name, getattr(module, name)) for module in modules for name in PATCHED_NAMES
+        ]
+        self.patch(*modules)
+        try:
+            yield
+        finally:
+            for module, name, value in saved:
+                setattr(module, name, value)
 
 
 MODELS = {

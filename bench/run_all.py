@@ -7,6 +7,7 @@ os.environ.setdefault("VTK_DEFAULT_OPENGL_WINDOW", "vtkEGLRenderWindow")
 
 import bench_files  # noqa: E402
 import bench_image_refresh  # noqa: E402
+import bench_live_frame  # noqa: E402
 import bench_meshes  # noqa: E402
 import bench_viewer  # noqa: E402
 from harness import format_seconds, print_table  # noqa: E402
@@ -26,6 +27,7 @@ def image_rows(rounds=30):
 def main():
     rows = []
     rows += bench_viewer.rows()
+    rows += bench_live_frame.live_frame_rows()
     rows += bench_files.file_rows()
     rows += image_rows()
     rows += bench_meshes.rows()

@@ -28,7 +28,7 @@ from marnox.visual import (
     VisualSphere,
     VisualTrajectory,
 )
-from marnox.workspace import Camera, Fiducial, Robot, TaskRegion, Workspace
+from marnox.workspace import Camera, Fiducial, Intrinsics, Robot, TaskRegion, Workspace
 from orvane.api import project_pb2
 
 
@@ -528,6 +528,68 @@ def test_snapshot_defaults_decode_sensibly():
 def test_sized_nodes_reject_empty_sizes(make):
     with pytest.raises(ValueError):
         make()
+
+
+INF, NAN = float("inf"), float("nan")
+
+
+@pytest.mark.parametrize(
+    "make, field",
+    [
+        (lambda: VisualBox((INF, 1, 1)), "size"),
+        (lambda: VisualBox((1, 1e300, 1)), "size"),
+        (lambda: VisualCylinder(NAN, 1), "radius"),
+        (lambda: VisualCylinder(1, -INF), "height"),
+        (lambda: VisualSphere(NAN), "radius"),
+        (lambda: VisualCoordinate(scale=INF), "scale"),
+        (lambda: TaskRegion("t", size=(NAN, 1, 1)), "size"),
+        (lambda: Fiducial("f", size=NAN), "size"),
+        (lambda: Link("l", axis=(NAN, 0, 1)), "axis"),
+        (lambda: Link("l", axis=(INF, 0, 0)), "axis"),
+        (lambda: Link("l", axis=(0, 1)), "axis"),
+        (lambda: Link("l", axis=(0, 0, 1), position=NAN), "position"),
+        (lambda: Link("l").setPosition(INF), "position"),
+    ],
+)
+def test_geometry_must_be_finite(make, field):
+    with pytest.raises(ValueError, match=f"^{field} must"):
+        make()
+
+
+def intrinsics(**fields):
+    values = dict(width=640, height=480, fx=500.0, fy=500.0, cx=320.0, cy=240.0)
+    values.update(fields)
+    return values
+
+
+@pytest.mark.parametrize(
+    "make, error, field",
+    [
+        (lambda: Fiducial("f", marker_id=-1), ValueError, "marker_id"),
+        (lambda: Fiducial("f", marker_id=2**32), ValueError, "marker_id"),
+        (lambda: Fiducial("f", marker_id=1.5), TypeError, "marker_id"),
+        (lambda: Intrinsics(**intrinsics(width=-1)), ValueError, "width"),
+        (lambda: Intrinsics(**intrinsics(height=480.0)), TypeError, "height"),
+        (lambda: Intrinsics(**intrinsics(fy=NAN)), ValueError, "fy"),
+        (lambda: Intrinsics(**intrinsics())._replace(cx=INF), ValueError, "cx"),
+        (lambda: Camera("c", intrinsics=(640, -480, 1, 1, 1, 1)), ValueError, "height"),
+        (lambda: Camera("c").setIntrinsics((-640, 480, 1, 1, 1, 1)), ValueError, "width"),
+        (lambda: Item("i", pose=(1, 2, 3)), TypeError, "pose"),
+        (lambda: Item("i").setPose(None), TypeError, "pose"),
+        (lambda: Link("l", origin=(0, 0, 0)), TypeError, "origin"),
+    ],
+)
+def test_values_a_project_file_cannot_hold_are_refused_where_made(make, error, field):
+    with pytest.raises(error, match=f"^{field} must"):
+        make()
+
+
+def test_checked_values_keep_their_meaning():
+    assert Fiducial("f", marker_id=np.uint8(7)).markerId() == 7
+    camera = Camera("c", intrinsics=tuple(intrinsics().values()))
+    assert camera.intrinsics() == Intrinsics(**intrinsics())
+    assert Link("l", axis=(0, 0, 0)).isFixed()
+    assert Link("l", axis=np.array([0, 0, 2.0])).axis() == (0.0, 0.0, 1.0)
 
 
 # Behavior and system

@@ -5,6 +5,7 @@ import ctypes
 import errno
 import json
 import os
+import re
 import stat
 import subprocess
 import sys
@@ -16,11 +17,15 @@ from hypothesis import HealthCheck, given, settings
 from hypothesis import strategies as st
 
 import marnox.project as project_module
+from marnox._messages import MAX_TREE_DEPTH
 from marnox.behavior import Behavior
+from marnox.dynamics import Link
+from marnox.item import Item
 from marnox.pose import Pose
 from marnox.project import Project
 from marnox.sample import build_sample_cell
-from marnox.workspace import Fiducial, Workspace
+from marnox.visual import VisualBox
+from marnox.workspace import Camera, Fiducial, Robot, Workspace
 
 
 def full_project():
@@ -126,6 +131,44 @@ def test_snapshot_goes_through_the_workspace_accessor(saved):
 
 
 @pytest.mark.parametrize(
+    "content, where",
+    [
+        ("[]", "A project file"),
+        (' ""', "A project file"),
+        ('{"workspace": []}', "workspace"),
+        ('{"workspace": ""}', "workspace"),
+        ('{"behaviors": {"b": [ ]}}', "behaviors.b"),
+        ('{"workspace": {"items": [{"name": "a", "pose": []}]}}', r"workspace.items\[0\].pose"),
+        (
+            '{"workspace": {"robots": [{"node": {"name": "r"},'
+            ' "baseLink": {"name": "b", "children": [{"name": "c", "origin": ""}]}}]}}',
+            r"workspace.robots\[0\].baseLink.children\[0\].origin",
+        ),
+    ],
+)
+def test_a_message_must_be_a_json_object(saved, content, where):
+    project, path = saved
+    with open(path, "w") as file:
+        file.write(content)
+    held, text = dict(vars(project)), str(project)
+    with pytest.raises(ParseError, match=f"^{where} must be a JSON object, not an? "):
+        project.load(path)
+    assert vars(project) == held and str(project) == text
+
+
+def test_empty_lists_and_strings_still_load_where_they_belong(saved):
+    project, path = saved
+    with open(path, "w") as file:
+        file.write(
+            '{"workspace": {"items": []},'
+            ' "behaviors": {"b": {"name": "b", "steps": [{"kind": "x", "target": ""}]}}}'
+        )
+    project.load(path)
+    assert steps(project.behaviors()) == {"b": ("b", (("x", ""),))}
+    assert format(project.workspace()) == format(Workspace())
+
+
+@pytest.mark.parametrize(
     "content",
     ['{"workspace": {}, "extra": 1}', "{", '{"behaviors": {"b": 3}}'],
 )
@@ -139,9 +182,9 @@ def test_text_that_does_not_parse_changes_nothing(saved, content):
     assert vars(project) == held and str(project) == text
 
 
-def test_failed_restore_leaves_the_partial_state(saved, monkeypatch):
+def test_failed_restore_leaves_the_project_as_it_was(saved, monkeypatch):
     project, path = saved
-    old = project.behaviors()
+    old, text = project.behaviors(), str(project)
     error = ValueError("bad restore")
 
     def refuse(*args):
@@ -150,10 +193,12 @@ def test_failed_restore_leaves_the_partial_state(saved, monkeypatch):
     monkeypatch.setattr(Workspace, "_setSnapshot", refuse)
     with pytest.raises(ValueError) as raised:
         project.load(path)
-    assert raised.value is error and project.behaviors() is old
+    assert raised.value is error
+    assert project.behaviors() is old and str(project) == text
     monkeypatch.undo()
 
     project.workspace().clear()
+    text = str(project)
     converted, original = [], Behavior._FromModel
 
     def from_model(message):
@@ -165,9 +210,74 @@ def test_failed_restore_leaves_the_partial_state(saved, monkeypatch):
     monkeypatch.setattr(project_module.Behavior, "_FromModel", staticmethod(from_model))
     with pytest.raises(ValueError) as raised:
         project.load(path)
-    assert raised.value is error
-    assert list(project.behaviors()) == converted and project.behaviors() is not old
-    assert format(project.workspace()) != format(Workspace())
+    assert raised.value is error and converted
+    assert project.behaviors() is old and str(project) == text
+
+
+@pytest.mark.parametrize(
+    "content",
+    [
+        '{"workspace": {"items": [{"name": "other_item"}]},'
+        ' "behaviors": {"b": {"name": "b", "steps": [{"kind": ""}]}}}',
+        '{"workspace": {"items": [{"name": "twin"}, {"name": "twin"}]},'
+        ' "behaviors": {"b": {"name": "b"}}}',
+    ],
+    ids=["bad behavior", "bad workspace"],
+)
+def test_a_file_that_fails_to_load_cannot_cost_the_next_save(saved, tmp_path, content):
+    project, path = saved
+    with open(path) as file:
+        kept = file.read()
+    bad = str(tmp_path / "bad.mxproj")
+    with open(bad, "w") as file:
+        file.write(content)
+    with pytest.raises(ValueError):
+        project.load(bad)
+    project.save(path)
+    with open(path) as file:
+        assert file.read() == kept
+
+
+def deep_tree(workspace, kind, depth):
+    """A chain `depth` levels deep, whose last node (`n<depth>`) carries a box."""
+    if kind == "links":
+        links = [Link(f"n{level}", axis=(0, 0, 1)) for level in range(1, depth + 1)]
+        for parent, child in zip(links, links[1:]):
+            parent.addChild(child)
+        links[-1].addShape(VisualBox((0.1, 0.1, 0.1)))
+        workspace.addRobot(Robot("robot", base_link=links[0]))
+        return
+    top = Camera("n1") if kind == "camera items" else Item("n1")
+    nodes = [top] + [Item(f"n{level}") for level in range(2, depth + 1)]
+    for parent, child in zip(nodes, nodes[1:]):
+        parent.addChild(child)
+    nodes[-1].addShape(VisualBox((0.1, 0.1, 0.1)))
+    (workspace.addCamera if kind == "camera items" else workspace.addItem)(top)
+
+
+@pytest.mark.parametrize("kind", ["items", "camera items", "links"])
+def test_the_deepest_tree_a_file_holds_loads_and_a_deeper_one_is_refused(tmp_path, kind):
+    path = str(tmp_path / "deep.mxproj")
+    project = Project()
+    deep_tree(project.workspace(), kind, MAX_TREE_DEPTH)
+    project.save(path)
+    loaded = Project()
+    loaded.load(path)
+    assert loaded._getSnapshot() == project._getSnapshot()
+
+    deeper = Project()
+    deep_tree(deeper.workspace(), kind, MAX_TREE_DEPTH + 1)
+    with pytest.raises(ValueError, match=f"'n{MAX_TREE_DEPTH + 1}' is {MAX_TREE_DEPTH + 1} levels"):
+        deeper.save(path)
+    loaded.load(path)
+
+
+@pytest.mark.parametrize("key", [7, None, ("pick",)])
+def test_a_behavior_key_that_is_not_a_str_is_named_at_save(tmp_path, key):
+    project = Project()
+    project.behaviors()[key] = Behavior("pick")
+    with pytest.raises(TypeError, match=rf"^behavior key {re.escape(repr(key))} must be a str"):
+        project.save(str(tmp_path / "a.mxproj"))
 
 
 @pytest.mark.parametrize("name", ["a.MXPROJ", "a.MxProj", "A.mxproj"])

@@ -1,20 +1,11 @@
 // project_model.h: the calls the project module makes on the workspace, behavior and system model.
 #pragma once
 
-#include "pyglue/pyglue.h"
+#include "model_names.h"
 
 namespace marnox::model {
 
 namespace nb = nanobind;
-
-namespace names {
-inline const pyglue::Name get_snapshot{"_getSnapshot"};
-inline const pyglue::Name set_snapshot{"_setSnapshot"};
-inline const pyglue::Name name{"name"};
-inline const pyglue::Name str{"_str"};
-inline const pyglue::Name to_model{"_ToModel"};
-inline const pyglue::Name from_model{"_FromModel"};
-}  // namespace names
 
 /// A workspace: converts itself to and from its model message.
 struct Workspace {

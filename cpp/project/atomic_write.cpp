@@ -9,17 +9,11 @@
 #include <random>
 #include <string>
 
-#include "pyglue/pyglue.h"
+#include "project_names.h"
 
 namespace marnox::project {
 namespace {
 
-using pyglue::Name;
-
-const Name builtin_open{"open"};
-const Name write{"write"};
-const Name flush{"flush"};
-const Name close{"close"};
 const Name realpath{"realpath"};
 
 [[noreturn]] void raise_os_error(nb::handle filename) {
@@ -132,16 +126,16 @@ private:
 /// path; when writing fails, that error is the one reported.
 void write_and_close(nb::handle file, nb::handle text) {
     try {
-        pyglue::call_method(file, write, text);
-        pyglue::call_method(file, flush);
+        pyglue::call_method(file, io::write, text);
+        pyglue::call_method(file, io::flush);
     } catch (nb::python_error&) {
         // Closing retries the failed flush; the first error is the one to report.
-        nb::object closed = nb::steal(PyObject_CallMethodNoArgs(file.ptr(), close.ptr()));
+        nb::object closed = nb::steal(PyObject_CallMethodNoArgs(file.ptr(), io::close.ptr()));
         if (!closed.is_valid())
             PyErr_Clear();
         throw;
     }
-    pyglue::call_method(file, close);
+    pyglue::call_method(file, io::close);
 }
 
 /// Whether writing to `name` is left to open(): when it names an existing file
@@ -160,7 +154,7 @@ bool leave_to_open(const std::string& name) {
 }  // namespace
 
 void write_text_atomically(nb::handle path, nb::handle text) {
-    nb::object open = pyglue::builtin(builtin_open);
+    nb::object open = pyglue::builtin(io::open);
     if (leave_to_open(encoded_path(path))) {
         write_and_close(pyglue::call(open, path, nb::str("w")), text);
         return;

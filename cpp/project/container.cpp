@@ -18,6 +18,15 @@ nb::object init(const Call& call) {
     return nb::none();
 }
 
+MethodDef init_method() {
+    return {
+        .name = "__init__",
+        .impl = init,
+        .params = {},
+        .doc = "Create an empty project: a new System, a new Workspace and no behaviors.",
+    };
+}
+
 nb::object str(const Call& call) {
     nb::handle self = call.self();
     nb::str empty_spec("");
@@ -35,13 +44,44 @@ nb::object str(const Call& call) {
     return pyglue::checked(PyUnicode_Join(empty_spec.ptr(), pieces.ptr()));
 }
 
+MethodDef str_method() {
+    return {
+        .name = "__str__",
+        .impl = str,
+        .params = {},
+        .returns = "str",
+        .doc =
+            "Return \"Workspace\\n\", the workspace's text, \"Behaviors\\n\", then each\n"
+            "behavior's ``_str(1)`` in insertion order.",
+    };
+}
+
 nb::object set_workspace(const Call& call) {
     pyglue::setattr(call.self(), field::workspace, call.arg(1));
     return nb::none();
 }
 
+MethodDef set_workspace_method() {
+    return {
+        .name = "setWorkspace",
+        .impl = set_workspace,
+        .params = {{.name = "workspace", .annotation = "Workspace"}},
+        .doc = "Replace the held workspace with ``workspace`` (any object, None included).",
+    };
+}
+
 nb::object workspace(const Call& call) {
     return pyglue::getattr(call.self(), field::workspace);
+}
+
+MethodDef workspace_method() {
+    return {
+        .name = "workspace",
+        .impl = workspace,
+        .params = {},
+        .returns = "Workspace",
+        .doc = "Return the held workspace itself.",
+    };
 }
 
 nb::object add_behavior(const Call& call) {
@@ -53,6 +93,17 @@ nb::object add_behavior(const Call& call) {
     return nb::none();
 }
 
+MethodDef add_behavior_method() {
+    return {
+        .name = "addBehavior",
+        .impl = add_behavior,
+        .params = {{.name = "behavior", .annotation = "Behavior"}},
+        .doc =
+            "Store ``behavior`` under ``behavior.name()``, replacing any behavior of that\n"
+            "name in its place. The key is taken now and never recomputed.",
+    };
+}
+
 nb::object behaviors(const Call& call) {
     nb::object held = pyglue::getattr(call.self(), field::behaviors);
     if (!held.is_none() && !PyDict_CheckExact(held.ptr()))
@@ -61,14 +112,47 @@ nb::object behaviors(const Call& call) {
     return held;
 }
 
+MethodDef behaviors_method() {
+    return {
+        .name = "behaviors",
+        .impl = behaviors,
+        .params = {},
+        .returns = "Dict[str, Behavior]",
+        .doc =
+            "Return the held behaviors dict itself (or None).\n"
+            "\n"
+            "Raises TypeError if ``_behaviors`` was set to anything but a dict or None.",
+    };
+}
+
 nb::object system(const Call& call) {
     return pyglue::getattr(call.self(), field::system);
+}
+
+MethodDef system_method() {
+    return {
+        .name = "system",
+        .impl = system,
+        .params = {},
+        .returns = "System",
+        .doc = "Return the held system itself.",
+    };
 }
 
 nb::object validate(const Call& call) {
     nb::object log_warning = pyglue::getattr(call.global(global::logging), warning);
     pyglue::call(log_warning, nb::str("Project validation is not yet enabled"));
     return nb::bool_(true);
+}
+
+MethodDef validate_method() {
+    return {
+        .name = "validate",
+        .impl = validate,
+        .params = {},
+        .returns = "bool",
+        .doc = "Log a warning that validation is not yet enabled and return True.",
+    };
 }
 
 }  // namespace marnox::project

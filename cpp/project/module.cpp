@@ -21,108 +21,19 @@ const char* const kProjectDoc =
     "    project.save(\"cell\" + MX_PROJECT_FILE_EXT)\n";
 
 void define_project(nb::handle module) {
-    using pyglue::MethodDef;
     pyglue::ClassBuilder(module, "Project", kProjectDoc)
-        .def(MethodDef{
-            .name = "__init__",
-            .impl = init,
-            .params = {},
-            .doc = "Create an empty project: a new System, a new Workspace and no behaviors.",
-        })
-        .def(MethodDef{
-            .name = "__str__",
-            .impl = str,
-            .params = {},
-            .returns = "str",
-            .doc = "Return \"Workspace\\n\", the workspace's text, \"Behaviors\\n\", then each\n"
-                   "behavior's ``_str(1)`` in insertion order.",
-        })
-        .def(MethodDef{
-            .name = "setWorkspace",
-            .impl = set_workspace,
-            .params = {{.name = "workspace", .annotation = "Workspace"}},
-            .doc = "Replace the held workspace with ``workspace`` (any object, None included).",
-        })
-        .def(MethodDef{
-            .name = "workspace",
-            .impl = workspace,
-            .params = {},
-            .returns = "Workspace",
-            .doc = "Return the held workspace itself.",
-        })
-        .def(MethodDef{
-            .name = "addBehavior",
-            .impl = add_behavior,
-            .params = {{.name = "behavior", .annotation = "Behavior"}},
-            .doc = "Store ``behavior`` under ``behavior.name()``, replacing any behavior of that\n"
-                   "name in its place. The key is taken now and never recomputed.",
-        })
-        .def(MethodDef{
-            .name = "behaviors",
-            .impl = behaviors,
-            .params = {},
-            .returns = "Dict[str, Behavior]",
-            .doc = "Return the held behaviors dict itself (or None).\n"
-                   "\n"
-                   "Raises TypeError if ``_behaviors`` was set to anything but a dict or None.",
-        })
-        .def(MethodDef{
-            .name = "system",
-            .impl = system,
-            .params = {},
-            .returns = "System",
-            .doc = "Return the held system itself.",
-        })
-        .def(MethodDef{
-            .name = "save",
-            .impl = save,
-            .params = {{.name = "file", .annotation = "str"}},
-            .doc =
-                "Write the project's workspace and behaviors to the JSON project file ``file``.\n"
-                "\n"
-                "``file`` must be a str ending, once lower-cased, with MX_PROJECT_FILE_EXT\n"
-                "(an assertion, skipped under ``python -O``). The text is exactly what\n"
-                "``MessageToJson`` returns for the snapshot. It is written to a temporary\n"
-                "file beside the target and renamed over it, so a failed save leaves an\n"
-                "existing file as it was. An existing file keeps its permission bits (and\n"
-                "its owner and group where allowed); a symbolic link is followed and its\n"
-                "target replaced. A FIFO or device is written into, never replaced.\n"
-                "\n"
-                "Raises TypeError if ``file`` is not a str, AssertionError for a wrong\n"
-                "ending, and the OSError that ``open(file, \"w\")`` would raise.",
-        })
-        .def(MethodDef{
-            .name = "load",
-            .impl = load,
-            .params = {{.name = "file", .annotation = "str"}},
-            .doc =
-                "Restore the workspace (in place) and the behaviors (a new dict) from ``file``.\n"
-                "\n"
-                "``file`` must be a str naming an existing file that ends, once lower-cased,\n"
-                "with MX_PROJECT_FILE_EXT (assertions, skipped under ``python -O``). A file\n"
-                "that does not parse raises protobuf's ParseError and changes nothing.",
-        })
-        .def(MethodDef{
-            .name = "validate",
-            .impl = validate,
-            .params = {},
-            .returns = "bool",
-            .doc = "Log a warning that validation is not yet enabled and return True.",
-        })
-        .def(MethodDef{
-            .name = "_getSnapshot",
-            .impl = get_snapshot,
-            .params = {},
-            .returns = "project_pb2.ProjectSnapshot",
-            .doc = "Return a new ProjectSnapshot of the workspace and the behaviors.",
-        })
-        .def(MethodDef{
-            .name = "_setSnapshot",
-            .impl = set_snapshot,
-            .params = {{.name = "snapshot", .annotation = "project_pb2.ProjectSnapshot"}},
-            .doc =
-                "Restore the workspace in place and replace the behaviors dict from ``snapshot``.",
-        })
+        .def(init_method())
+        .def(str_method())
+        .def(set_workspace_method())
+        .def(workspace_method())
+        .def(add_behavior_method())
+        .def(behaviors_method())
+        .def(system_method())
+        .def(save_method())
+        .def(load_method())
+        .def(validate_method())
+        .def(get_snapshot_method())
+        .def(set_snapshot_method())
         .finish();
 }
 
@@ -131,7 +42,8 @@ void exec(nb::handle module) {
     pyglue::import_module(module, "os");
     pyglue::import_module(module, "logging");
     pyglue::import_from(module, "typing", {"Dict"});
-    pyglue::import_from(module, "google.protobuf.json_format", {"MessageToJson", "Parse"});
+    pyglue::import_from(module, "google.protobuf.json_format",
+                        {"MessageToJson", "Parse", "ParseError"});
     pyglue::import_from(module, "orvane.api", {"project_pb2"});
     pyglue::import_from(module, "marnox.constants", {"MX_PROJECT_FILE_EXT"});
     pyglue::import_from(module, "marnox.workspace", {"Workspace"});

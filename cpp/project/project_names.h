@@ -7,6 +7,7 @@ namespace marnox::project {
 
 namespace nb = nanobind;
 using pyglue::Call;
+using pyglue::MethodDef;
 using pyglue::Name;
 
 namespace field {
@@ -20,6 +21,7 @@ inline const Name os{"os"};
 inline const Name logging{"logging"};
 inline const Name message_to_json{"MessageToJson"};
 inline const Name parse{"Parse"};
+inline const Name parse_error{"ParseError"};
 inline const Name project_pb2{"project_pb2"};
 inline const Name project_file_ext{"MX_PROJECT_FILE_EXT"};
 inline const Name workspace_class{"Workspace"};
@@ -27,24 +29,33 @@ inline const Name behavior_class{"Behavior"};
 inline const Name system_class{"System"};
 }  // namespace global
 
+/// Python's `open` and the methods of the file objects it returns.
+namespace io {
+inline const Name open{"open"};
+inline const Name read{"read"};
+inline const Name write{"write"};
+inline const Name flush{"flush"};
+inline const Name close{"close"};
+}  // namespace io
+
 namespace method {
 inline const Name workspace{"workspace"};
 inline const Name get_snapshot{"_getSnapshot"};
 inline const Name set_snapshot{"_setSnapshot"};
 }  // namespace method
 
-// Bodies of the Project methods, in the order the class defines them.
-nb::object init(const Call& call);
-nb::object str(const Call& call);
-nb::object set_workspace(const Call& call);
-nb::object workspace(const Call& call);
-nb::object add_behavior(const Call& call);
-nb::object behaviors(const Call& call);
-nb::object system(const Call& call);
-nb::object save(const Call& call);
-nb::object load(const Call& call);
-nb::object validate(const Call& call);
-nb::object get_snapshot(const Call& call);
-nb::object set_snapshot(const Call& call);
+// The Project methods, each defined beside its body, in the order the class defines them.
+MethodDef init_method();
+MethodDef str_method();
+MethodDef set_workspace_method();
+MethodDef workspace_method();
+MethodDef add_behavior_method();
+MethodDef behaviors_method();
+MethodDef system_method();
+MethodDef save_method();
+MethodDef load_method();
+MethodDef validate_method();
+MethodDef get_snapshot_method();
+MethodDef set_snapshot_method();
 
 }  // namespace marnox::project

@@ -23,9 +23,6 @@ public:
     /// that rebinding it (for example with monkeypatch) takes effect.
     nb::object global(const Name& name) const;
 
-    /// The module namespace.
-    PyObject* globals() const { return globals_; }
-
 private:
     PyObject* globals_;
     PyObject* const* args_;

@@ -40,9 +40,9 @@ inline nb::object getattr(nb::handle obj, const Name& name) {
     return checked(PyObject_GetAttr(obj.ptr(), name.ptr()));
 }
 
-/// `obj.name`, or an invalid object if there is no such attribute; any other error propagates.
-/// Misses cost no exception object.
-inline nb::object getattr_optional(nb::handle obj, const Name& name) {
+/// `getattr(obj, name, fallback)`: only a missing attribute gives `fallback`; any other error
+/// propagates. Misses cost no exception object.
+inline nb::object getattr_or(nb::handle obj, const Name& name, nb::handle fallback) {
     PyObject* value = nullptr;
 #if PY_VERSION_HEX >= 0x030D0000
     int found = PyObject_GetOptionalAttr(obj.ptr(), name.ptr(), &value);
@@ -51,13 +51,7 @@ inline nb::object getattr_optional(nb::handle obj, const Name& name) {
 #endif
     if (found < 0)
         raise_current();
-    return nb::steal(value);
-}
-
-/// `getattr(obj, name, fallback)`: only a missing attribute gives `fallback`.
-inline nb::object getattr_or(nb::handle obj, const Name& name, nb::handle fallback) {
-    nb::object value = getattr_optional(obj, name);
-    return value.is_valid() ? value : nb::borrow(fallback);
+    return found ? nb::steal(value) : nb::borrow(fallback);
 }
 
 /// `obj.name = value`.

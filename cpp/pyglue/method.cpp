@@ -274,27 +274,6 @@ PyTypeObject method_type = {
 
 }  // namespace
 
-bool body_of(PyObject* callable, Py_ssize_t n_args, PyObject* kwnames, Body& body) {
-    if (Py_TYPE(callable) != &method_type)
-        return false;
-    auto* m = reinterpret_cast<MethodObject*>(callable);
-    if (!binds_in_order(m, n_args, kwnames))
-        return false;
-    body = Body{m->impl, m->globals};
-    return true;
-}
-
-nb::object run_body(const Body& body, PyObject* const* args) {
-    try {
-        return body.impl(Call(body.globals, args));
-    } catch (nb::python_error&) {
-        throw;
-    } catch (...) {
-        set_error_from_current_exception();
-        raise_current();
-    }
-}
-
 bool ready_method_type() {
     return PyType_Ready(&method_type) == 0;
 }

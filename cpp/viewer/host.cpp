@@ -25,11 +25,9 @@ bool renders_off_screen_only(nb::handle window) {
 /// Reads `_stopped` like `getattr(self, "_stopped", False)`, so a viewer never stopped needs
 /// no such field.
 bool is_stopped(nb::handle self) {
-    static pyglue::FieldCache stopped{field::stopped};
-    return pyglue::truthy(stopped.get_or(self, Py_False));
+    return pyglue::truthy(pyglue::getattr_or(self, field::stopped, Py_False));
 }
 
-/// `init(offscreen)`: window, interactor and first frames, in the order both viewers share.
 nb::object init(const Call& call, const Kind& kind) {
     nb::handle self = call.self();
     // VTK reopens a finalised window, and a new interactor on it can crash the process.
@@ -45,26 +43,43 @@ nb::object init(const Call& call, const Kind& kind) {
         pyglue::setattr(self, field::interactor,
                         pyglue::call(call.global(global::vtk_render_window_interactor)));
         nb::object interactor = getattr(self, field::interactor);
-        if (kind.is_workspace) {
-            nb::object style =
-                pyglue::call(call.global(global::vtk_interactor_style_trackball_camera));
-            call_method(interactor, vtk::set_interactor_style, style);
-        }
+        kind.style_interactor(call, interactor);
         call_method(interactor, vtk::set_render_window, window);
         call_method(interactor, vtk::initialize);
     }
-    if (kind.is_workspace) {
-        call_method(window, vtk::set_size, getattr(self, field::size));
-        call_method(window, vtk::add_renderer, call_method(self, method::get_renderer));
-    }
+    kind.prepare_window(call, window);
     call_method(window, vtk::render);
     call_method(window, vtk::set_window_name, nb::str(kind.title));
     call_method(self, method::render);
-    if (kind.is_workspace) {
-        call_method(self, method::reset_camera);
-        call_method(self, method::render);
-    }
+    kind.after_first_frame(self);
     return nb::none();
+}
+
+nb::object render(const Call& call, const Kind& kind) {
+    nb::handle self = call.self();
+    kind.refresh(self);
+    // A stopped window stays closed: drawing would bring it back.
+    if (is_stopped(self))
+        return nb::none();
+    nb::object interactor = getattr(self, field::interactor);
+    if (interactor.is_none())
+        return nb::none();
+    call_method(interactor, vtk::process_events);
+    call_method(interactor, vtk::render);
+    return nb::none();
+}
+
+MethodDef init_method(pyglue::Impl impl, const char* doc) {
+    return {
+        .name = "init",
+        .impl = impl,
+        .params = {{.name = "offscreen", .annotation = "bool", .default_value = nb::bool_(false)}},
+        .doc = doc,
+    };
+}
+
+MethodDef render_method(pyglue::Impl impl, const char* doc) {
+    return {.name = "render", .impl = impl, .params = {}, .doc = doc};
 }
 
 /// `spin()`: hands the thread to the interactor's event loop until it ends.
@@ -78,20 +93,14 @@ nb::object spin(const Call& call) {
     return nb::none();
 }
 
-/// `render()`: the viewer's refresh step, then one event pump and one frame on screen.
-nb::object render(const Call& call, const Kind& kind) {
-    nb::handle self = call.self();
-    kind.refresh(self);
-    // A stopped window stays closed: drawing would bring it back.
-    if (is_stopped(self))
-        return nb::none();
-    static pyglue::FieldCache interactor_field{field::interactor};
-    nb::object interactor = interactor_field.get(self);
-    if (interactor.is_none())
-        return nb::none();
-    call_method(interactor, vtk::process_events);
-    call_method(interactor, vtk::render);
-    return nb::none();
+MethodDef spin_method() {
+    const char* doc =
+        "Run the window's event loop until the window is closed or stop() ends it.\n"
+        "\n"
+        "Returns at once when there is no interactor (before init(), or off screen) and\n"
+        "after stop(). Nothing is refreshed while the loop runs: for live content, call\n"
+        "render() from your own loop instead. Returns None.\n";
+    return {.name = "spin", .impl = spin, .params = {}, .doc = doc};
 }
 
 /// `stop()`: the window is finalised before the loop is told to end; `_interactor` stays.
@@ -103,6 +112,18 @@ nb::object stop(const Call& call) {
     if (!interactor.is_none())
         call_method(interactor, vtk::terminate_app);
     return nb::none();
+}
+
+MethodDef stop_method() {
+    const char* doc =
+        "Close the window (finalise it), then end a running event loop.\n"
+        "\n"
+        "_interactor stays set. A stopped viewer stays closed: render() still runs the\n"
+        "per-frame updates but draws nothing, spin() returns at once, and init() and\n"
+        "screenshot() raise RuntimeError, because drawing would reopen the window.\n"
+        "setProject() and the viewer's other operations keep working on its content.\n"
+        "Calling stop() again does no harm. Returns None.\n";
+    return {.name = "stop", .impl = stop, .params = {}, .doc = doc};
 }
 
 }  // namespace marnox::viewer::host

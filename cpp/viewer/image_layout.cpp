@@ -9,27 +9,23 @@ namespace {
 
 using pyglue::call_method;
 
-const Name get_actors{"GetActors"};
-const Name remove_all_items{"RemoveAllItems"};
-const Name remove_actor{"RemoveActor"};
 const Name remove_renderer{"RemoveRenderer"};
 const Name get_color_3d{"GetColor3d"};
-const Name set_background{"SetBackground"};
 const Name set_viewport{"SetViewport"};
 const Name set_input_data{"SetInputData"};
 const Name set_color_window{"SetColorWindow"};
 const Name set_color_level{"SetColorLevel"};
 const Name set_mapper{"SetMapper"};
-const Name add_actor{"AddActor"};
 
 /// Takes the previous grid's actors and renderers out of the window.
 void tear_down(nb::handle self, nb::handle window) {
     nb::object renderers = pyglue::getattr(self, field::renderers);
     for (nb::handle renderer : renderers)
-        call_method(call_method(renderer, get_actors), remove_all_items);
-    pyglue::for_each_pair(
-        pyglue::getattr(self, field::actors), renderers,
-        [](nb::handle actor, nb::handle renderer) { call_method(renderer, remove_actor, actor); });
+        call_method(call_method(renderer, vtk::get_actors), vtk::remove_all_items);
+    pyglue::for_each_pair(pyglue::getattr(self, field::actors), renderers,
+                          [](nb::handle actor, nb::handle renderer) {
+                              call_method(renderer, vtk::remove_actor, actor);
+                          });
     for (nb::handle renderer : renderers) call_method(window, remove_renderer, renderer);
 }
 
@@ -56,6 +52,7 @@ nb::list viewport_of(Py_ssize_t row, Py_ssize_t column, Py_ssize_t rows, Py_ssiz
 
 }  // namespace
 
+/// `__init__(size)`: the fields, in order; no window content yet.
 nb::object construct(const Call& call) {
     nb::handle self = call.self();
     nb::handle size = call.arg(1);
@@ -70,12 +67,43 @@ nb::object construct(const Call& call) {
     return nb::none();
 }
 
+MethodDef construct_method() {
+    const char* doc =
+        "Create a viewer with an empty project and a window of ``size`` (width,\n"
+        "height) pixels, applied when a project is set. Nothing is shown yet.\n"
+        "\n"
+        "Raises TypeError unless ``size`` is exactly a tuple.";
+    return {
+        .name = "__init__",
+        .impl = construct,
+        .params = {{.name = "size",
+                    .annotation = "tuple",
+                    .default_value = nb::make_tuple(800, 600)}},
+        .doc = doc,
+    };
+}
+
+/// `setProject(project)`: keeps the project, then rebuilds through `self._refreshProject`.
 nb::object set_project(const Call& call) {
     pyglue::setattr(call.self(), field::project, call.arg(1));
     call_method(call.self(), method::refresh_project);
     return nb::none();
 }
 
+MethodDef set_project_method() {
+    const char* doc =
+        "Show ``project``: keep it and lay the window out anew, two viewports per\n"
+        "camera of its workspace.";
+    return {
+        .name = "setProject",
+        .impl = set_project,
+        .params = {{.name = "project", .annotation = "Project"}},
+        .returns = "None",
+        .doc = doc,
+    };
+}
+
+/// `_refreshProject()`: the old grid out, the new one in, the window sized last.
 nb::object refresh_project(const Call& call) {
     nb::handle self = call.self();
     nb::object window = pyglue::getattr(self, field::window);
@@ -95,7 +123,8 @@ nb::object refresh_project(const Call& call) {
     for (Py_ssize_t row = 0; row < rows; ++row) {
         for (Py_ssize_t column = 0; column < columns; ++column) {
             nb::object renderer = pyglue::call(call.global(global::vtk_renderer));
-            call_method(renderer, set_background, call_method(colors, get_color_3d, alice_blue));
+            call_method(renderer, vtk::set_background,
+                        call_method(colors, get_color_3d, alice_blue));
             call_method(renderer, set_viewport, viewport_of(row, column, rows, columns));
             call_method(window, vtk::add_renderer, renderer);
             renderers.append(renderer);
@@ -110,12 +139,27 @@ nb::object refresh_project(const Call& call) {
         call_method(mapper, set_color_level, nb::float_(127.5));
         nb::object actor = pyglue::call(call.global(global::vtk_actor_2d));
         call_method(actor, set_mapper, mapper);
-        call_method(PyList_GET_ITEM(renderers.ptr(), index), add_actor, actor);
+        call_method(PyList_GET_ITEM(renderers.ptr(), index), vtk::add_actor, actor);
         image_data_list.append(image_data);
         actors.append(actor);
     }
     call_method(window, vtk::set_size, pyglue::getattr(self, field::size));
     return nb::none();
+}
+
+MethodDef refresh_project_method() {
+    const char* doc =
+        "Replace the viewport grid with one for the cameras of ``_project``: a\n"
+        "renderer per cell, row-major from the top, and an image with its mapper\n"
+        "and actor per viewport; then size the window. A project without cameras\n"
+        "gets one empty cell.";
+    return {
+        .name = "_refreshProject",
+        .impl = refresh_project,
+        .params = {},
+        .returns = "None",
+        .doc = doc,
+    };
 }
 
 }  // namespace marnox::viewer::image

@@ -127,6 +127,7 @@ void show(nb::handle image_data, nb::handle scalars, Py_ssize_t columns, Py_ssiz
 
 }  // namespace
 
+/// `_updateImages()`: every image into its viewport's image object, paired by position.
 nb::object update_images(const Call& call) {
     nb::handle self = call.self();
     nb::object images = model::ImageProject{pyglue::getattr(self, field::project)}.images();
@@ -146,6 +147,24 @@ nb::object update_images(const Call& call) {
             show(image_data, scalars, src->shape[1], src->shape[0]);
         });
     return nb::none();
+}
+
+MethodDef update_images_method() {
+    const char* doc =
+        "Copy each image of ``_project.system().images()`` upside down into a new\n"
+        "VTK array of its ``NUMPY_TO_VTK_TYPE`` type and make it the scalars of\n"
+        "the viewport's image, pairing images and viewports by position.\n"
+        "\n"
+        "Raises KeyError for an element type missing from the table and\n"
+        "IndexError for an array of fewer than three dimensions, before that\n"
+        "viewport is touched. Arrays in either byte order show their values.";
+    return {
+        .name = "_updateImages",
+        .impl = update_images,
+        .params = {},
+        .returns = "None",
+        .doc = doc,
+    };
 }
 
 }  // namespace marnox::viewer::image

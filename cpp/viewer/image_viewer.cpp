@@ -1,4 +1,4 @@
-// image_viewer.cpp: the ImageViewer class: its method table and its window lifecycle.
+// image_viewer.cpp: the ImageViewer class and the steps of its window lifecycle.
 #include "image_viewer.h"
 
 #include "host.h"
@@ -7,14 +7,25 @@
 namespace marnox::viewer {
 namespace {
 
-/// The image viewer's refresh step of render: `self._updateImages()`.
+/// The interactor keeps VTK's default style.
+void keep_default_style(const Call&, nb::handle) {}
+
+/// The layout, run by setProject, sizes the window and adds one renderer per viewport.
+void window_prepared_by_layout(const Call&, nb::handle) {}
+
+/// The first frame needs no follow-up: there is no camera to fit.
+void nothing_after_first_frame(nb::handle) {}
+
+/// The refresh step of render: `self._updateImages()`.
 void refresh_images(nb::handle self) {
-    pyglue::call_method(self, method::update_images);
+    pyglue::call_method(self, image::method::update_images);
 }
 
 const host::Kind kImageHost = {
     .title = "Marnox Image Viewer",
-    .is_workspace = false,
+    .style_interactor = keep_default_style,
+    .prepare_window = window_prepared_by_layout,
+    .after_first_frame = nothing_after_first_frame,
     .refresh = refresh_images,
 };
 
@@ -22,14 +33,42 @@ const host::Kind kImageHost = {
 nb::object init(const Call& call) {
     return host::init(call, kImageHost);
 }
+
+MethodDef init_method() {
+    const char* doc =
+        "Open the window on screen or prepare it off screen, then draw the first frame.";
+    return host::init_method(init, doc);
+}
+
 /// `render()`: the host's, with `_updateImages` as its refresh step.
 nb::object render(const Call& call) {
     return host::render(call, kImageHost);
 }
+
+MethodDef render_method() {
+    const char* doc =
+        "Copy the system's current images into the viewports, then pump pending\n"
+        "window events and draw one frame if the window is open on screen.";
+    return host::render_method(render, doc);
+}
+
 /// Kept so that both viewers answer the same calls; an image viewer has no
 /// single renderer, so this fails with AttributeError unless `_ren` is set.
 nb::object get_renderer(const Call& call) {
     return pyglue::getattr(call.self(), field::ren);
+}
+
+MethodDef get_renderer_method() {
+    const char* doc =
+        "Return ``_ren``. An image viewer has no single renderer and never sets\n"
+        "it; its renderers are ``_renderers``.";
+    return {
+        .name = "_getRenderer",
+        .impl = get_renderer,
+        .params = {},
+        .returns = "vtkRenderer",
+        .doc = doc,
+    };
 }
 
 const char* const kDoc =
@@ -52,91 +91,17 @@ const char* const kDoc =
 }  // namespace
 
 void define_image_viewer(nb::handle module) {
-    using pyglue::MethodDef;
     pyglue::ClassBuilder(module, "ImageViewer", kDoc)
-        .def(MethodDef{
-            .name = "__init__",
-            .impl = image::construct,
-            .params = {{.name = "size",
-                        .annotation = "tuple",
-                        .default_value = nb::make_tuple(800, 600)}},
-            .doc = "Create a viewer with an empty project and a window of ``size`` (width,\n"
-                   "height) pixels, applied when a project is set. Nothing is shown yet.\n"
-                   "\n"
-                   "Raises TypeError unless ``size`` is exactly a tuple.",
-        })
-        .def(MethodDef{
-            .name = "setProject",
-            .impl = image::set_project,
-            .params = {{.name = "project", .annotation = "Project"}},
-            .returns = "None",
-            .doc = "Show ``project``: keep it and lay the window out anew, two viewports per\n"
-                   "camera of its workspace.",
-        })
-        .def(MethodDef{
-            .name = "_refreshProject",
-            .impl = image::refresh_project,
-            .params = {},
-            .returns = "None",
-            .doc = "Replace the viewport grid with one for the cameras of ``_project``: a\n"
-                   "renderer per cell, row-major from the top, and an image with its mapper\n"
-                   "and actor per viewport; then size the window. A project without cameras\n"
-                   "gets one empty cell.",
-        })
-        .def(MethodDef{
-            .name = "init",
-            .impl = init,
-            .params = {{.name = "offscreen",
-                        .annotation = "bool",
-                        .default_value = nb::bool_(false)}},
-            .doc = "Open the window on screen or prepare it off screen, then draw the first frame.",
-        })
-        .def(MethodDef{
-            .name = "spin",
-            .impl = host::spin,
-            .params = {},
-            .doc = host::kSpinDoc,
-        })
-        .def(MethodDef{
-            .name = "render",
-            .impl = render,
-            .params = {},
-            .doc = "Copy the system's current images into the viewports, then pump pending\n"
-                   "window events and draw one frame if the window is open on screen.",
-        })
-        .def(MethodDef{
-            .name = "stop",
-            .impl = host::stop,
-            .params = {},
-            .doc = host::kStopDoc,
-        })
-        .def(MethodDef{
-            .name = "_getRenderer",
-            .impl = get_renderer,
-            .params = {},
-            .returns = "vtkRenderer",
-            .doc = "Return ``_ren``. An image viewer has no single renderer and never sets\n"
-                   "it; its renderers are ``_renderers``.",
-        })
-        .def(MethodDef{
-            .name = "screenshot",
-            .impl = host::screenshot,
-            .params = {{.name = "filename", .annotation = "str"}},
-            .doc = host::kScreenshotDoc,
-        })
-        .def(MethodDef{
-            .name = "_updateImages",
-            .impl = image::update_images,
-            .params = {},
-            .returns = "None",
-            .doc = "Copy each image of ``_project.system().images()`` upside down into a new\n"
-                   "VTK array of its ``NUMPY_TO_VTK_TYPE`` type and make it the scalars of\n"
-                   "the viewport's image, pairing images and viewports by position.\n"
-                   "\n"
-                   "Raises KeyError for an element type missing from the table and\n"
-                   "IndexError for an array of fewer than three dimensions, before that\n"
-                   "viewport is touched. Arrays in either byte order show their values.",
-        })
+        .def(image::construct_method())
+        .def(image::set_project_method())
+        .def(image::refresh_project_method())
+        .def(init_method())
+        .def(host::spin_method())
+        .def(render_method())
+        .def(host::stop_method())
+        .def(get_renderer_method())
+        .def(host::screenshot_method())
+        .def(image::update_images_method())
         .finish();
 }
 

@@ -1,17 +1,23 @@
-// image_viewer.h: the bodies of the ImageViewer methods that live outside its class table.
+// image_viewer.h: the names ImageViewer calls itself by and the definitions of its methods,
+// each made beside its body.
 #pragma once
 
 #include "viewer_names.h"
 
 namespace marnox::viewer::image {
 
-/// `__init__(size)`: the fields, in order; no window content yet (image_layout.cpp).
-nb::object construct(const Call& call);
-/// `setProject(project)`: keeps the project, then rebuilds through `self._refreshProject`.
-nb::object set_project(const Call& call);
-/// `_refreshProject()`: the old grid out, the new one in, the window sized last.
-nb::object refresh_project(const Call& call);
-/// `_updateImages()`: every image into its viewport's image object (image_update.cpp).
-nb::object update_images(const Call& call);
+/// ImageViewer's own operations, called through `self` so that overrides take effect.
+namespace method {
+inline const Name update_images{"_updateImages"};
+inline const Name refresh_project{"_refreshProject"};
+}  // namespace method
+
+// image_layout.cpp
+MethodDef construct_method();
+MethodDef set_project_method();
+MethodDef refresh_project_method();
+
+// image_update.cpp
+MethodDef update_images_method();
 
 }  // namespace marnox::viewer::image

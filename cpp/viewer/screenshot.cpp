@@ -7,8 +7,6 @@ namespace marnox::viewer::host {
 namespace {
 
 const Name print{"print"};
-const Name lower{"lower"};
-const Name endswith{"endswith"};
 const Name set_input{"SetInput"};
 const Name set_scale{"SetScale"};
 const Name set_input_buffer_type_to_rgba{"SetInputBufferTypeToRGBA"};
@@ -38,13 +36,8 @@ nb::object screenshot(const Call& call) {
     // The capture would draw, and so reopen, a window that stop closed.
     if (is_stopped(self))
         pyglue::raise(PyExc_RuntimeError, "Window stopped, cannot take a screenshot");
-    if (pyglue::assertions_enabled()) {
-        nb::object lowered = call_method(filename, lower);
-        if (!pyglue::truthy(call_method(lowered, endswith, call.global(global::image_file_ext)))) {
-            PyErr_SetNone(PyExc_AssertionError);
-            pyglue::raise_current();
-        }
-    }
+    if (pyglue::assertions_enabled())
+        pyglue::assert_lower_endswith(filename, call.global(global::image_file_ext));
 
     nb::object capture = pyglue::call(call.global(global::vtk_window_to_image_filter));
     call_method(capture, set_input, window);
@@ -68,6 +61,35 @@ nb::object screenshot(const Call& call) {
         pyglue::raise_current();
     }
     return nb::none();
+}
+
+MethodDef screenshot_method() {
+    const char* doc =
+        "Write the window's content to the PNG file filename.\n"
+        "\n"
+        "The window is drawn anew and its back buffer read: RGBA, 8 bits per channel, at the\n"
+        "window's size, on screen or off screen. An existing file is replaced. Returns None.\n"
+        "\n"
+        "Parameters:\n"
+        "    filename: exactly a str whose lower-cased form ends with MX_IMAGE_FILE_EXT\n"
+        "        (an assertion, skipped under python -O).\n"
+        "\n"
+        "Raises TypeError if filename is not a str, OSError naming the file if it could not\n"
+        "be written (a missing folder, no permission), leaving no partial file, and\n"
+        "RuntimeError after stop(). If _window is None it prints \"Window not initialized,\n"
+        "cannot take a screenshot\" and writes nothing.\n"
+        "\n"
+        "Example::\n"
+        "\n"
+        "    viewer.init(offscreen=True)\n"
+        "    viewer.render()\n"
+        "    viewer.screenshot(\"cell.png\")\n";
+    return {
+        .name = "screenshot",
+        .impl = screenshot,
+        .params = {{.name = "filename", .annotation = "str"}},
+        .doc = doc,
+    };
 }
 
 }  // namespace marnox::viewer::host

@@ -9,6 +9,7 @@ namespace marnox::viewer {
 namespace nb = nanobind;
 using pyglue::Call;
 using pyglue::KwNames;
+using pyglue::MethodDef;
 using pyglue::Name;
 
 /// Instance fields; all viewer state lives in the instance __dict__ under these names.
@@ -53,13 +54,9 @@ inline const Name pose{"Pose"};
 inline const Name numpy_to_vtk_type{"NUMPY_TO_VTK_TYPE"};
 }  // namespace global
 
-/// The viewers' own operations, called through `self` so that overrides take effect.
+/// The operation both viewers call on themselves, through `self` so that overrides take effect.
 namespace method {
 inline const Name render{"render"};
-inline const Name reset_camera{"resetCamera"};
-inline const Name get_renderer{"_getRenderer"};
-inline const Name update_images{"_updateImages"};
-inline const Name refresh_project{"_refreshProject"};
 }  // namespace method
 
 /// VTK methods called through VTK's Python wrapping.
@@ -77,6 +74,12 @@ inline const Name process_events{"ProcessEvents"};
 inline const Name finalize{"Finalize"};
 inline const Name terminate_app{"TerminateApp"};
 inline const Name is_a{"IsA"};
+inline const Name add_actor{"AddActor"};
+inline const Name get_actors{"GetActors"};
+inline const Name remove_all_items{"RemoveAllItems"};
+inline const Name remove_actor{"RemoveActor"};
+inline const Name set_background{"SetBackground"};
+inline const Name set_position{"SetPosition"};
 }  // namespace vtk
 
 }  // namespace marnox::viewer

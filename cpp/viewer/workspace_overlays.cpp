@@ -1,49 +1,22 @@
 // workspace_overlays.cpp: the seven per-frame updates that run first in every render.
+#include "interfaces/scene_model.h"
 #include "workspace_viewer.h"
 
 namespace marnox::viewer::workspace {
 namespace {
 
-pyglue::GlobalCache chain_class{global::chain};
-pyglue::GlobalCache pose_class{global::pose};
+/// The seven hooks in frame order.
+const Name* const kHooks[] = {
+    &method::update_visual_frames,   &method::update_point_cloud,
+    &method::update_graspable_items, &method::update_placement_regions,
+    &method::update_goal_candidates, &method::update_tool_trajectories,
+    &method::update_tool_forces,
+};
 
-}  // namespace
-
-/// `_updateVisualFrames()`: places the link tree's visual elements from the origin link down,
-/// from a fresh default base pose every frame.
-nb::object update_visual_frames(const Call& call) {
-    nb::object workspace = pyglue::call_method(cached::project.get(call.self()), model::workspace);
-    nb::object origin_link = pyglue::call_method(workspace, model::get_origin_link);
-    nb::object chain = chain_class.get(call);
-    nb::object base_pose = pyglue::call(pose_class.get(call));
-    pyglue::call_method_kw(chain, model::update_visual_elements_recursive, kw::link_base_pose,
-                           origin_link, base_pose);
-    return nb::none();
-}
-
-/// `_updatePointCloud()`: hands the system's current point cloud to the overlay, if any.
-nb::object update_point_cloud(const Call& call) {
-    nb::handle self = call.self();
-    nb::object overlay = cached::pointcloud.get(self);
-    if (!pyglue::truthy(overlay))
-        return nb::none();
-    nb::object system = pyglue::call_method(cached::project.get(self), model::system);
-    nb::object cloud = pyglue::call_method(system, model::pointcloud);
-    pyglue::call_method_kw(overlay, model::set_points, kw::pointcloud, cloud);
-    return nb::none();
-}
-
-/// `_updateToolTrajectories()`: hands the system's current tool trajectory to the overlay, if
-/// any.
-nb::object update_tool_trajectories(const Call& call) {
-    nb::handle self = call.self();
-    nb::object overlay = cached::trajectory.get(self);
-    if (!pyglue::truthy(overlay))
-        return nb::none();
-    nb::object system = pyglue::call_method(cached::project.get(self), model::system);
-    nb::object positions = pyglue::call_method(system, model::trajectory);
-    pyglue::call_method_kw(overlay, model::set_positions, kw::positions, positions);
-    return nb::none();
+/// The system of the viewer's project.
+model::SceneSystem system_of(nb::handle self) {
+    model::SceneProject project{pyglue::getattr(self, field::project)};
+    return {project.system()};
 }
 
 /// The graspable-item, placement-region, goal-candidate and tool-force hooks: places kept in
@@ -52,19 +25,93 @@ nb::object reserved_hook(const Call&) {
     return nb::none();
 }
 
-/// The seven hooks in frame order, each looked up on `self` so that overrides run; an error
-/// ends the frame there.
-void refresh_overlays(nb::handle self) {
-    static pyglue::MethodCache hooks[] = {
-        pyglue::MethodCache(method::update_visual_frames),
-        pyglue::MethodCache(method::update_point_cloud),
-        pyglue::MethodCache(method::update_graspable_items),
-        pyglue::MethodCache(method::update_placement_regions),
-        pyglue::MethodCache(method::update_goal_candidates),
-        pyglue::MethodCache(method::update_tool_trajectories),
-        pyglue::MethodCache(method::update_tool_forces),
+/// A hook that does nothing until a subclass fills it.
+MethodDef reserved_hook_method(const char* name, const char* doc) {
+    return {.name = name, .impl = reserved_hook, .params = {}, .doc = doc};
+}
+
+}  // namespace
+
+/// `_updateVisualFrames()`: places the link tree's visual elements from the origin link down,
+/// from a fresh default base pose every frame.
+nb::object update_visual_frames(const Call& call) {
+    model::SceneProject project{pyglue::getattr(call.self(), field::project)};
+    nb::object origin_link = model::SceneWorkspace{project.workspace()}.origin_link();
+    model::LinkChain chain{call.global(global::chain)};
+    nb::object base_pose = pyglue::call(call.global(global::pose));
+    chain.update_visual_elements(origin_link, base_pose);
+    return nb::none();
+}
+
+MethodDef update_visual_frames_method() {
+    const char* doc =
+        "Place the link tree's visual elements from the workspace's origin link,\n"
+        "starting from a new default Pose.";
+    return {.name = "_updateVisualFrames", .impl = update_visual_frames, .params = {}, .doc = doc};
+}
+
+/// `_updatePointCloud()`: hands the system's current point cloud to the overlay, if any.
+nb::object update_point_cloud(const Call& call) {
+    nb::handle self = call.self();
+    nb::object overlay = pyglue::getattr(self, field::pointcloud);
+    if (!pyglue::truthy(overlay))
+        return nb::none();
+    nb::object cloud = system_of(self).pointcloud();
+    model::PointcloudOverlay{overlay}.set_points(cloud);
+    return nb::none();
+}
+
+MethodDef update_point_cloud_method() {
+    const char* doc = "Pass the system's current point cloud to the point-cloud overlay, if any.";
+    return {.name = "_updatePointCloud", .impl = update_point_cloud, .params = {}, .doc = doc};
+}
+
+MethodDef update_graspable_items_method() {
+    return reserved_hook_method("_updateGraspableItems",
+                                "Per-frame hook for graspable items; does nothing.");
+}
+
+MethodDef update_placement_regions_method() {
+    return reserved_hook_method("_updatePlacementRegions",
+                                "Per-frame hook for placement regions; does nothing.");
+}
+
+MethodDef update_goal_candidates_method() {
+    return reserved_hook_method("_updateGoalCandidates",
+                                "Per-frame hook for goal candidates; does nothing.");
+}
+
+/// `_updateToolTrajectories()`: hands the system's current tool trajectory to the overlay, if
+/// any.
+nb::object update_tool_trajectories(const Call& call) {
+    nb::handle self = call.self();
+    nb::object overlay = pyglue::getattr(self, field::trajectory);
+    if (!pyglue::truthy(overlay))
+        return nb::none();
+    nb::object positions = system_of(self).trajectory();
+    model::TrajectoryOverlay{overlay}.set_positions(positions);
+    return nb::none();
+}
+
+MethodDef update_tool_trajectories_method() {
+    const char* doc =
+        "Pass the system's current tool trajectory to the trajectory overlay, if any.";
+    return {
+        .name = "_updateToolTrajectories",
+        .impl = update_tool_trajectories,
+        .params = {},
+        .doc = doc,
     };
-    for (pyglue::MethodCache& hook : hooks) hook.call(self);
+}
+
+MethodDef update_tool_forces_method() {
+    return reserved_hook_method("_updateToolForces",
+                                "Per-frame hook for tool forces; does nothing.");
+}
+
+/// Each hook is looked up on `self` so that overrides run; an error ends the frame there.
+void refresh_overlays(nb::handle self) {
+    for (const Name* hook : kHooks) pyglue::call_method(self, *hook);
 }
 
 }  // namespace marnox::viewer::workspace

@@ -1,23 +1,12 @@
 // workspace_scene.cpp: rebuilding the scene from the bound project's workspace.
+#include "interfaces/scene_model.h"
 #include "workspace_viewer.h"
 
 namespace marnox::viewer::workspace {
 namespace {
 
-const Name get_actors{"GetActors"};
-const Name remove_all_items{"RemoveAllItems"};
-const Name remove_actor{"RemoveActor"};
-const Name add_actor{"AddActor"};
 const Name append{"append"};
-
-/// The five node collections of a workspace, in the order their actors enter the scene.
-const Name* const kCollections[] = {&model::get_robots, &model::get_items, &model::get_cameras,
-                                    &model::get_fiducials, &model::get_task_regions};
-
-// The calls the rebuild makes once or twice per node.
-pyglue::MethodCache add_items_call{method::add_items};
-pyglue::MethodCache add_group_call{method::add_group};
-pyglue::MethodCache add_element_call{method::add_element};
+const KwNames scale{"scale"};
 
 }  // namespace
 
@@ -25,24 +14,33 @@ pyglue::MethodCache add_element_call{method::add_element};
 /// tracked), then adds every node of the workspace and an origin frame last.
 nb::object refresh_workspace(const Call& call) {
     nb::handle self = call.self();
-    nb::object ren = cached::ren.get(self);
+    nb::object ren = pyglue::getattr(self, field::ren);
     // VTK rebuilds this collection from the renderer's props on every GetActors(), so emptying
     // it takes nothing out of the scene: the overlays stay, the tracked actors go below.
-    pyglue::call_method(pyglue::call_method(ren, get_actors), remove_all_items);
-    for (nb::handle actor : cached::actors.get(self)) pyglue::call_method(ren, remove_actor, actor);
+    pyglue::call_method(pyglue::call_method(ren, vtk::get_actors), vtk::remove_all_items);
+    for (nb::handle actor : pyglue::getattr(self, field::actors))
+        pyglue::call_method(ren, vtk::remove_actor, actor);
     pyglue::setattr(self, field::actors, nb::list());
 
-    for (const Name* collection : kCollections) {
-        nb::object workspace = pyglue::call_method(cached::project.get(self), model::workspace);
-        nb::object nodes = pyglue::call_method(workspace, *collection);
-        for (nb::handle node : pyglue::call_method(nodes, model::values))
-            add_items_call.call_kw(self, kw::item, node);
+    for (const Name* collection : model::kNodeCollections) {
+        model::SceneProject project{pyglue::getattr(self, field::project)};
+        model::SceneWorkspace workspace{project.workspace()};
+        for (nb::handle node : workspace.nodes(*collection))
+            pyglue::call_method_kw(self, method::add_items, kw::item, node);
     }
 
     nb::object origin_frame =
-        pyglue::call_kw(call.global(global::visual_coordinate), kw::scale, nb::float_(0.2));
-    add_element_call.call_kw(self, kw::element, origin_frame);
+        pyglue::call_kw(call.global(global::visual_coordinate), scale, nb::float_(0.2));
+    pyglue::call_method_kw(self, method::add_element, kw::element, origin_frame);
     return nb::none();
+}
+
+MethodDef refresh_workspace_method() {
+    const char* doc =
+        "Remove the actors in _actors from the renderer and rebuild the scene\n"
+        "from _project: robots, items, cameras, fiducials, task regions, then an\n"
+        "origin frame.";
+    return {.name = "_refreshWorkspace", .impl = refresh_workspace, .params = {}, .doc = doc};
 }
 
 /// `_addItems(item)`: the node's own group, then each child's subtree, depth first.
@@ -51,36 +49,83 @@ nb::object add_items(const Call& call) {
     // C stack overflow.
     pyglue::RecursionGuard guard(" while adding workspace items");
     nb::handle self = call.self();
-    nb::handle item = call.arg(1);
-    nb::object group = pyglue::call_method(item, model::get_visual_group);
-    add_group_call.call_kw(self, kw::group, group);
-    for (nb::handle child : pyglue::call_method(item, model::get_children))
-        add_items_call.call_kw(self, kw::item, child);
+    model::SceneNode item{call.arg(1)};
+    pyglue::call_method_kw(self, method::add_group, kw::group, item.visual_group());
+    for (nb::handle child : item.children())
+        pyglue::call_method_kw(self, method::add_items, kw::item, child);
     return nb::none();
+}
+
+MethodDef add_items_method() {
+    const char* doc = "Add the node's visual group, then each child node's subtree, depth first.";
+    return {
+        .name = "_addItems",
+        .impl = add_items,
+        .params = {{.name = "item", .annotation = "Item"}},
+        .doc = doc,
+    };
 }
 
 /// `addGroup(group)`: every element of the group, in order.
 nb::object add_group(const Call& call) {
     nb::handle self = call.self();
-    for (nb::handle element : pyglue::call_method(call.arg(1), model::elements))
-        add_element_call.call_kw(self, kw::element, element);
+    for (nb::handle element : model::VisualGroup{call.arg(1)}.elements())
+        pyglue::call_method_kw(self, method::add_element, kw::element, element);
     return nb::none();
+}
+
+MethodDef add_group_method() {
+    const char* doc =
+        "Add every element of group to the scene, in the order of group.elements().\n"
+        "\n"
+        "Parameters:\n"
+        "    group: a VisualGroup (anything with elements()).\n"
+        "\n"
+        "Each element goes through self.addElement(element=...), so an override sees it.\n"
+        "The actors stay in the scene until the next setProject(). Returns None.\n";
+    return {
+        .name = "addGroup",
+        .impl = add_group,
+        .params = {{.name = "group", .annotation = "VisualGroup"}},
+        .doc = doc,
+    };
 }
 
 /// `addElement(element)`: tracks the element's actor before adding it, so a failing
 /// AddActor still leaves it for the next rebuild to remove.
 nb::object add_element(const Call& call) {
     nb::handle self = call.self();
-    nb::object actor = pyglue::call_method(call.arg(1), model::get_actor);
-    nb::object actors = cached::actors.get(self);
+    nb::object actor = model::VisualElement{call.arg(1)}.actor();
+    nb::object actors = pyglue::getattr(self, field::actors);
     if (PyList_CheckExact(actors.ptr())) {
         if (PyList_Append(actors.ptr(), actor.ptr()) != 0)
             pyglue::raise_current();
     } else {
         pyglue::call_method(actors, append, actor);
     }
-    pyglue::call_method(cached::ren.get(self), add_actor, actor);
+    pyglue::call_method(pyglue::getattr(self, field::ren), vtk::add_actor, actor);
     return nb::none();
+}
+
+MethodDef add_element_method() {
+    const char* doc =
+        "Add the actor of element to the scene until the next setProject().\n"
+        "\n"
+        "Parameters:\n"
+        "    element: a VisualElement (anything with _getActor()).\n"
+        "\n"
+        "The actor is appended to _actors, then added to the renderer. Nothing is checked:\n"
+        "an element added twice has its actor added twice. Returns None.\n"
+        "\n"
+        "Example::\n"
+        "\n"
+        "    viewer.addElement(VisualCoordinate(scale=0.5))\n";
+    return {
+        .name = "addElement",
+        .impl = add_element,
+        .params = {{.name = "element", .annotation = "VisualElement"}},
+        .doc = doc,
+    };
 }
 
 }  // namespace marnox::viewer::workspace

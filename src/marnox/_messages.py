@@ -11,10 +11,23 @@ from marnox.pose import Pose
 from marnox.visual import VisualBox, VisualCylinder, VisualMesh, VisualSphere
 from orvane.api import project_pb2
 
+# Levels of a node tree (a top-level node and the items below it) or of a
+# robot's link tree that a project file holds. Project.load parses messages
+# nested 128 deep: such a tree, the messages around it and those below a node.
+MAX_TREE_DEPTH = 100
+
 _IDENTITY = Pose()
 _POSE_VALUES = struct.Struct("7d")
 _IDENTITY_VALUES = (0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0)
 _IDENTITY_BITS = _POSE_VALUES.pack(*_IDENTITY_VALUES)
+
+
+def checkTreeDepth(depth, kind, name):
+    """Refuse to store a node or link ``depth`` levels down, naming it, past ``MAX_TREE_DEPTH``."""
+    if depth > MAX_TREE_DEPTH:
+        raise ValueError(
+            f"{kind} {name!r} is {depth} levels deep; a project file holds {MAX_TREE_DEPTH}"
+        )
 
 
 def poseToModel(pose, message):
@@ -141,6 +154,8 @@ def _meshFromModel(mesh, color, opacity, offset):
 
 
 __all__ = [
+    "MAX_TREE_DEPTH",
+    "checkTreeDepth",
     "poseToModel",
     "poseFromModel",
     "vectorFromModel",

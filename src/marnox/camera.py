@@ -5,19 +5,44 @@ from __future__ import annotations
 import math
 from typing import NamedTuple
 
-from marnox import _messages
+from marnox import _checks, _messages
 from marnox.item import Item
 
 
-class Intrinsics(NamedTuple):
-    """Pinhole intrinsics in pixels: image size, focal lengths and principal point."""
-
+class _IntrinsicsFields(NamedTuple):
     width: int
     height: int
     fx: float
     fy: float
     cx: float
     cy: float
+
+
+class Intrinsics(_IntrinsicsFields):
+    """Pinhole intrinsics in pixels: image size, focal lengths and principal point.
+
+    ``width`` and ``height`` are integers from 0 to 2**32 - 1 and the others
+    finite numbers; anything else raises TypeError or ValueError naming the field.
+    """
+
+    __slots__ = ()
+
+    def __new__(cls, width, height, fx, fy, cx, cy):
+        """Check and convert the fields; see the class docstring."""
+        return super().__new__(
+            cls,
+            _checks.uint32(width, "width"),
+            _checks.uint32(height, "height"),
+            _checks.finite(fx, "fx"),
+            _checks.finite(fy, "fy"),
+            _checks.finite(cx, "cx"),
+            _checks.finite(cy, "cy"),
+        )
+
+    @classmethod
+    def _make(cls, iterable):
+        # _replace and copies come through here; they get the same checks.
+        return cls(*iterable)
 
     @classmethod
     def fromFieldOfView(cls, width, height, fov=60.0):
@@ -32,10 +57,15 @@ class Intrinsics(NamedTuple):
         return math.degrees(2.0 * math.atan2(0.5 * self.height, self.fy))
 
 
+def _intrinsics(values):
+    return values if isinstance(values, Intrinsics) else Intrinsics(*values)
+
+
 class Camera(Item):
     """A camera node. Its frame is the optical frame: +z looks into the scene,
     +x is the image's right and +y its down (see ``Pose.lookAt``).
-    Intrinsics default to 640x480 pixels with a 60 degree vertical field of view.
+    Intrinsics default to 640x480 pixels with a 60 degree vertical field of view;
+    any six values are taken as ``Intrinsics`` fields and checked.
     """
 
     KIND = "camera"
@@ -44,7 +74,7 @@ class Camera(Item):
         """Create a camera; see the class docstring."""
         super().__init__(name, pose, shapes, children)
         self._intrinsics = (
-            Intrinsics.fromFieldOfView(640, 480) if intrinsics is None else intrinsics
+            Intrinsics.fromFieldOfView(640, 480) if intrinsics is None else _intrinsics(intrinsics)
         )
 
     def intrinsics(self):
@@ -52,8 +82,8 @@ class Camera(Item):
         return self._intrinsics
 
     def setIntrinsics(self, intrinsics):
-        """Replace the camera's ``Intrinsics``."""
-        self._intrinsics = intrinsics
+        """Replace the camera's ``Intrinsics`` (any six values, checked as ``Intrinsics``)."""
+        self._intrinsics = _intrinsics(intrinsics)
 
     @staticmethod
     def _ToModel(camera, target=None):

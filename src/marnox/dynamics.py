@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import numpy as np
 
+from marnox import _checks
 from marnox.pose import Pose
 from marnox.visual import VisualShape
 
@@ -17,9 +18,10 @@ class Link:
     The link frame sits at ``origin`` (relative to the parent link's frame)
     moved by the joint: rotated by ``position`` radians about ``axis`` for a
     "revolute" or "continuous" joint, translated by ``position`` metres along
-    it for a "prismatic" one. ``axis=None`` makes a fixed joint whose
-    position is ignored. ``jointType=None`` means "revolute" when there is an
-    axis and "fixed" otherwise. Shapes are ``VisualShape`` elements whose
+    it for a "prismatic" one. ``axis=None`` (or a zero axis) makes a fixed
+    joint whose position is ignored. ``jointType=None`` means "revolute" when
+    there is an axis and "fixed" otherwise. A non-finite axis, position or
+    limit raises ValueError. Shapes are ``VisualShape`` elements whose
     offsets are relative to the link frame.
 
     ``jointName`` defaults to the link's name. ``limits`` is ``(lower,
@@ -50,8 +52,9 @@ class Link:
         if not name:
             raise ValueError("a link needs a name")
         self._name = str(name)
-        self._origin = Pose() if origin is None else origin
+        self._origin = Pose() if origin is None else _checks.instance(origin, Pose, "origin")
         self._axis = None
+        axis = None if axis is None else _checks.finiteVector(axis, "axis")
         if axis is not None and np.linalg.norm(axis) > 0.0:
             a = np.asarray(axis, dtype=float)
             self._axis = tuple(float(v) for v in a / np.linalg.norm(a))
@@ -65,14 +68,20 @@ class Link:
             self._axis = None
         self._jointType = jointType
         self._jointName = self._name if not jointName else str(jointName)
-        self._limits = None if limits is None else tuple(float(v) for v in limits)
-        if self._limits is not None and len(self._limits) != 2:
-            raise ValueError(f"link {self._name!r}: limits are (lower, upper)")
+        self._limits = None
+        if limits is not None:
+            if len(limits) != 2:
+                raise ValueError(f"link {self._name!r}: limits are (lower, upper)")
+            self._limits = tuple(_checks.finite(v, "limits") for v in limits)
         self._mimic = None
         if mimic is not None:
             followed, multiplier, offset = mimic
-            self._mimic = (str(followed), float(multiplier), float(offset))
-        self._position = float(position)
+            self._mimic = (
+                str(followed),
+                _checks.finite(multiplier, "mimic multiplier"),
+                _checks.finite(offset, "mimic offset"),
+            )
+        self._position = _checks.finite(position, "position")
         self._shapes = []
         self._children = []
         self._worldPose = Pose()
@@ -91,7 +100,7 @@ class Link:
 
     def setOrigin(self, pose):
         """Move the joint frame relative to the parent link."""
-        self._origin = pose
+        self._origin = _checks.instance(pose, Pose, "origin")
 
     def axis(self):
         """Unit joint axis ``(x, y, z)`` in the link frame, or None for a fixed joint."""
@@ -123,7 +132,7 @@ class Link:
 
     def setPosition(self, position):
         """Set the joint position; call ``_Chain`` to move the visuals."""
-        self._position = float(position)
+        self._position = _checks.finite(position, "position")
 
     def jointPose(self):
         """Rotation or translation contributed by the joint at its current position."""

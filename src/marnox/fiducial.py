@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from marnox import _messages
+from marnox import _checks, _messages
 from marnox.item import Item
 from marnox.pose import Pose
 from marnox.visual import VisualBox
@@ -11,7 +11,7 @@ _THICKNESS = 0.004
 
 
 class Fiducial(Item):
-    """A square marker of edge ``size`` and id ``marker_id``.
+    """A square marker of edge ``size`` and id ``marker_id`` (0 to 2**32 - 1).
 
     The frame is at the centre of the marker face with +z out of it. The
     marker is drawn as a thin white plate with a black square whose white
@@ -22,11 +22,13 @@ class Fiducial(Item):
 
     def __init__(self, name, pose=None, marker_id=0, size=0.1, shapes=(), children=()):
         """Create a fiducial; see the class docstring."""
+        size = _checks.finite(size, "size")
         if size <= 0:
             raise ValueError("fiducial size must be positive")
+        marker_id = _checks.uint32(marker_id, "marker_id")
         super().__init__(name, pose, shapes, children)
-        self._markerId = int(marker_id)
-        self._size = float(size)
+        self._markerId = marker_id
+        self._size = size
         s, t = self._size, _THICKNESS
         self._attach(VisualBox((s, s, t), (0.95, 0.95, 0.95), offset=Pose((0, 0, -t / 2))))
         self._attach(

@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from marnox import _messages
+from marnox import _checks, _messages
 from marnox.pose import Pose
 from marnox.visual import VisualGroup, VisualShape
 
@@ -23,7 +23,7 @@ class Item:
         if not name:
             raise ValueError("a workspace node needs a name")
         self._name = str(name)
-        self._pose = Pose() if pose is None else pose
+        self._pose = Pose() if pose is None else _checks.instance(pose, Pose, "pose")
         self._parent = None
         self._shapes = []
         self._children = []
@@ -47,7 +47,7 @@ class Item:
 
     def setPose(self, pose):
         """Move the node (and its children) to ``pose`` relative to its parent."""
-        self._pose = pose
+        self._pose = _checks.instance(pose, Pose, "pose")
         self._place()
 
     def parent(self):
@@ -107,12 +107,15 @@ class Item:
         element.setPose(self.worldPose())
         return element
 
-    def _place(self):
-        world = self.worldPose()
+    def _place(self, world=None):
+        # Children get their world pose from here rather than walking up to the
+        # root each, which made placing a deep tree cubic in its depth.
+        if world is None:
+            world = self.worldPose()
         for element in self._placed:
             element.setPose(world)
         for child in self._children:
-            child._place()
+            child._place(world * child._pose)
 
     def _describe(self, indent):
         x, y, z = self.worldPose().position()
@@ -125,14 +128,15 @@ class Item:
             lines.extend(child._describe(indent + 1))
         return lines
 
-    def _toNodeModel(self, message):
+    def _toNodeModel(self, message, depth=1):
+        _messages.checkTreeDepth(depth, self.kind(), self._name)
         message.name = self._name
         _messages.poseToModel(self._pose, message.pose)
         add = message.shapes.add
         for shape in self._shapes:
             _messages.shapeToModel(shape, add())
         for child in self._children:
-            child._toNodeModel(message.children.add())
+            child._toNodeModel(message.children.add(), depth + 1)
 
     def _fillFromNodeModel(self, message):
         for shape in message.shapes:

@@ -2,6 +2,7 @@ from typing import Dict
 
 from google.protobuf.json_format import MessageToJson as MessageToJson
 from google.protobuf.json_format import Parse as Parse
+from google.protobuf.json_format import ParseError as ParseError
 
 from marnox.behavior import Behavior as Behavior
 from marnox.constants import MX_PROJECT_FILE_EXT as MX_PROJECT_FILE_EXT

@@ -26,7 +26,8 @@ def _jointTypeFromModel(message):
     return _JOINT_TYPES_FROM_MODEL[message.joint_type]
 
 
-def _linkToModel(link, message):
+def _linkToModel(link, message, depth=1):
+    _messages.checkTreeDepth(depth, "link", link.name())
     message.name = link.name()
     _messages.poseToModel(link.origin(), message.origin)
     if link.axis() is not None:
@@ -46,7 +47,7 @@ def _linkToModel(link, message):
     for shape in link.shapes():
         _messages.shapeToModel(shape, message.shapes.add())
     for child in link.children():
-        _linkToModel(child, message.children.add())
+        _linkToModel(child, message.children.add(), depth + 1)
 
 
 def _linkFromModel(message):
@@ -216,8 +217,8 @@ class Robot(Item):
     def _mountLink(self):
         return self._mount
 
-    def _place(self):
-        super()._place()
+    def _place(self, world=None):
+        super()._place(world)
         self._mount.setOrigin(self.worldPose())
         self.updateLinks()
 

@@ -2,7 +2,7 @@
 
 from __future__ import annotations
 
-from marnox import _messages
+from marnox import _checks, _messages
 from marnox.item import Item
 from marnox.visual import VisualBox
 
@@ -29,10 +29,11 @@ class TaskRegion(Item):
 
     def __init__(self, name, pose=None, size=(0.3, 0.3, 0.02), shapes=(), children=()):
         """Create a task region; see the class docstring."""
+        size = _checks.finiteVector(size, "size")
         if min(size) <= 0:
             raise ValueError("task region size must be positive")
         super().__init__(name, pose, shapes, children)
-        self._size = tuple(float(s) for s in size)
+        self._size = size
         self._attach(_OutlinedBox(self._size, (0.2, 0.85, 0.35), opacity=0.35))
 
     def size(self):

@@ -7,7 +7,6 @@ actor is built when first asked for.
 
 from __future__ import annotations
 
-import math
 import os
 
 import numpy as np
@@ -24,6 +23,7 @@ from vtkmodules.vtkFiltersGeneral import vtkTransformFilter
 from vtkmodules.vtkFiltersSources import vtkCubeSource, vtkCylinderSource, vtkSphereSource
 from vtkmodules.vtkRenderingCore import vtkActor, vtkPolyDataMapper
 
+from marnox import _checks
 from marnox.meshes import readMesh
 from marnox.pose import Pose
 
@@ -134,8 +134,7 @@ class VisualBox(VisualShape):
     def __init__(self, size, color=(0.7, 0.7, 0.7), opacity=1.0, offset=None):
         """Create a box; see the class docstring."""
         super().__init__(color, opacity, offset)
-        x, y, z = size
-        self._size = (float(x), float(y), float(z))
+        self._size = _checks.finiteVector(size, "size")
 
     def _createSource(self):
         source = vtkCubeSource()
@@ -155,8 +154,8 @@ class VisualCylinder(VisualShape):
     def __init__(self, radius, height, color=(0.7, 0.7, 0.7), opacity=1.0, offset=None):
         """Create a cylinder; see the class docstring."""
         super().__init__(color, opacity, offset)
-        self._radius = float(radius)
-        self._height = float(height)
+        self._radius = _checks.finite(radius, "radius")
+        self._height = _checks.finite(height, "height")
 
     def _createSource(self):
         source = vtkCylinderSource()
@@ -186,7 +185,7 @@ class VisualSphere(VisualShape):
     def __init__(self, radius, color=(0.7, 0.7, 0.7), opacity=1.0, offset=None):
         """Create a sphere; see the class docstring."""
         super().__init__(color, opacity, offset)
-        self._radius = float(radius)
+        self._radius = _checks.finite(radius, "radius")
 
     def _createSource(self):
         source = vtkSphereSource()
@@ -224,10 +223,7 @@ class VisualMesh(VisualShape):
         # Kept apart from the path as given, so that a later change of the
         # working folder cannot change which file a saved project names.
         self._file = os.path.abspath(self._path)
-        x, y, z = scale
-        self._scale = (float(x), float(y), float(z))
-        if not all(math.isfinite(v) for v in self._scale):
-            raise ValueError(f"{self._path}: mesh scale {self._scale} is not finite")
+        self._scale = _checks.finiteVector(scale, "scale")
         self._polydata = readMesh(self._path)
 
     def _createActor(self):
@@ -274,7 +270,7 @@ class VisualCoordinate(VisualElement):
     def __init__(self, scale=0.2, offset=None):
         """Create axes of length ``scale``."""
         super().__init__(offset)
-        self._scale = float(scale)
+        self._scale = _checks.finite(scale, "scale")
 
     def _createActor(self):
         lines = vtkPolyData()
