@@ -1,4 +1,5 @@
-"""The ``python -m marnox`` command line: a demo cell, rendering project files, viewing them.
+"""The ``python -m marnox`` command line: a demo cell, rendering project files, viewing them,
+serving them to web browsers.
 
 The heavy modules (VTK, the viewers) load only when a command needs them, so that
 ``--help`` answers at once.
@@ -192,6 +193,35 @@ def run_view(project_file):
     viewer.stop()
 
 
+def run_serve(project_file, host, port, size):
+    """Serve the project's live view to web browsers until interrupted (Ctrl-C)."""
+    if size[0] <= 0 or size[1] <= 0:
+        raise BadInput(f"--size {size[0]} {size[1]}: width and height must be positive")
+    if not 0 <= port <= 65535:
+        raise BadInput(f"--port {port}: must be from 0 to 65535")
+    try:
+        from marnox.web import WebView
+    except ImportError as error:
+        raise BadInput(str(error)) from error
+    project = load_project(project_file)
+    view = WebView(project, host=host, port=port, size=tuple(size))
+    try:
+        view.start()
+    except OSError as error:
+        view.stop()
+        raise BadInput(f"cannot serve on {host} port {port}: {error.strerror or error}") from error
+    try:
+        print(f"serving {view.url} (Ctrl-C to stop)", flush=True)
+        # The project does not change: only browsers give update() something to do.
+        while True:
+            view.update()
+            view.wait()
+    except KeyboardInterrupt:
+        pass
+    finally:
+        view.stop()
+
+
 def build_parser():
     """The argument parser of ``python -m marnox``."""
     parser = argparse.ArgumentParser(
@@ -240,6 +270,20 @@ def build_parser():
         "the window is closed.",
     )
     view.add_argument("project", metavar="PROJECT", help="project file (*.mxproj)")
+
+    serve = commands.add_parser(
+        "serve",
+        help="serve a live view of a project file to web browsers",
+        description="Load a project file and serve its workspace view (the mouse turns, pans "
+        "and zooms it) and image grid to web browsers until interrupted. Anyone who can reach "
+        "the port can watch the cell and move the view's camera.",
+    )
+    serve.add_argument("project", metavar="PROJECT", help="project file (*.mxproj)")
+    serve.add_argument("--host", default="127.0.0.1", help="address to listen on")
+    serve.add_argument("--port", type=int, default=8080, help="TCP port (0: any free port)")
+    serve.add_argument(
+        "--size", nargs=2, type=int, default=DEFAULT_SIZE, metavar=("W", "H"), help="pixels"
+    )
     return parser
 
 
@@ -258,6 +302,9 @@ def main(argv=None):
         elif arguments.command == "render":
             _use_headless_window()
             run_render(arguments.project, arguments.out, arguments.size, arguments.images)
+        elif arguments.command == "serve":
+            _use_headless_window()
+            run_serve(arguments.project, arguments.host, arguments.port, arguments.size)
         else:
             run_view(arguments.project)
     except BadInput as error:

@@ -1,0 +1,269 @@
+"""The HTTP and WebSocket side of a web view: aiohttp on a thread of its own.
+
+This thread never touches VTK. It serves the page and its two assets, checks what
+browsers send, hands camera moves to :class:`PendingMoves`, and passes each browser
+the newest frame of each view once the browser has drawn the one before: a slow
+browser skips frames instead of queueing them, and a vanished one holds at most one.
+"""
+
+from __future__ import annotations
+
+import asyncio
+import concurrent.futures
+import ipaddress
+import logging
+import threading
+from importlib import resources
+
+try:
+    from aiohttp import WSMsgType, web
+    from aiohttp.http_exceptions import HttpProcessingError
+except ImportError as error:  # pragma: no cover - depends on the installation
+    raise ImportError("marnox.web needs aiohttp: pip install 'marnox[web]'") from error
+
+from marnox.web.messages import BadMessage, parse
+
+ASSETS = {"/": ("index.html", "text/html"), "/page.js": ("page.js", "text/javascript")}
+ASSETS["/page.css"] = ("page.css", "text/css")
+MAX_CLIENTS = 32
+# Far above any path or header of the page, far below what could cost memory.
+MAX_LINE = 2048
+MAX_FIELD = 4096
+MAX_HEADERS = 64
+# Close codes of RFC 6455.
+POLICY_VIOLATION = 1008
+UNSUPPORTED_DATA = 1003
+GOING_AWAY = 1001
+HEADERS = {
+    "Cache-Control": "no-store",
+    "X-Content-Type-Options": "nosniff",
+    "Content-Security-Policy": "default-src 'self'; connect-src 'self'; frame-ancestors 'none'",
+}
+LOOPBACK_NAMES = {"localhost"}
+
+
+class _RefusedRequests(logging.Filter):
+    """Drops the reports of requests that were refused as malformed or too large: they are
+    answered with a 4xx status, and anyone who can reach the port could fill a log with them."""
+
+    def filter(self, record):
+        error = record.exc_info[1] if record.exc_info else None
+        return not isinstance(error, HttpProcessingError)
+
+
+LOG = logging.getLogger("marnox.web")
+LOG.addFilter(_RefusedRequests())
+
+
+def _is_loopback(host):
+    if host in LOOPBACK_NAMES:
+        return True
+    try:
+        return ipaddress.ip_address(host.strip("[]")).is_loopback
+    except ValueError:
+        return False
+
+
+def _request_host(value):
+    """The host name of a Host header or an Origin's netloc, without the port."""
+    if value.startswith("["):
+        return value[: value.find("]") + 1]
+    return value.rsplit(":", 1)[0] if value.count(":") == 1 else value
+
+
+class _Client:
+    """One browser: per view, the newest frame it has not been sent and whether it may take one."""
+
+    def __init__(self, socket, views):
+        self.socket = socket
+        self.pending = [None] * views
+        self.ready = [True] * views
+        self.wake = asyncio.Event()
+
+
+class Server:
+    """Serves one web view; ``wanted[i]`` tells the update thread that view i has a taker."""
+
+    def __init__(self, host, port, views, moves, activity):
+        self._host = host
+        self._port = port
+        self._moves = moves
+        self._activity = activity
+        self._loop = None
+        self._thread = None
+        self._clients = []
+        self._latest = [None] * views
+        self.wanted = [False] * views
+        self.address = None
+        self._assets = {
+            path: (resources.files("marnox.web").joinpath("static", name).read_bytes(), kind)
+            for path, (name, kind) in ASSETS.items()
+        }
+
+    # Update thread.
+
+    def start(self):
+        """Bind and serve; returns once listening, or raises the binding's OSError."""
+        bound = concurrent.futures.Future()
+        self._thread = threading.Thread(
+            target=self._run, args=(bound,), name="marnox-web", daemon=True
+        )
+        self._thread.start()
+        try:
+            self.address = bound.result()
+        except BaseException:
+            self._thread.join()
+            self._thread = None
+            raise
+
+    def publish(self, view, frame):
+        """Hand a new frame of ``view`` to the server thread; never waits."""
+        self._loop.call_soon_threadsafe(self._publish, bytes((view,)) + frame)
+
+    def stop(self, timeout=10.0):
+        """Close every browser's connection and the listening socket."""
+        if self._thread is None:
+            return
+        self._loop.call_soon_threadsafe(self._loop.stop)
+        self._thread.join(timeout)
+        if self._thread.is_alive():
+            raise RuntimeError(f"the web server did not stop within {timeout:g} s")
+        self._thread = None
+
+    # Server thread.
+
+    def _run(self, bound):
+        loop = self._loop = asyncio.new_event_loop()
+        asyncio.set_event_loop(loop)
+        try:
+            runner = loop.run_until_complete(self._open())
+        except BaseException as error:
+            loop.close()
+            bound.set_exception(error)
+            return
+        bound.set_result(runner.addresses[0][:2])
+        try:
+            loop.run_forever()
+        finally:
+            loop.run_until_complete(runner.cleanup())
+            # Connections that were half way through a request when the server stopped.
+            left = asyncio.all_tasks(loop)
+            for task in left:
+                task.cancel()
+            loop.run_until_complete(asyncio.gather(*left, return_exceptions=True))
+            loop.close()
+
+    async def _open(self):
+        app = web.Application(middlewares=[self._guard])
+        for path in self._assets:
+            app.router.add_get(path, self._asset)
+        app.router.add_get("/ws", self._socket)
+        app.on_shutdown.append(self._close_all)
+        runner = web.AppRunner(
+            app,
+            access_log=None,
+            logger=LOG,
+            shutdown_timeout=2.0,
+            max_line_size=MAX_LINE,
+            max_field_size=MAX_FIELD,
+            max_headers=MAX_HEADERS,
+        )
+        await runner.setup()
+        try:
+            await web.TCPSite(runner, self._host, self._port).start()
+        except BaseException:
+            await runner.cleanup()
+            raise
+        return runner
+
+    @web.middleware
+    async def _guard(self, request, handler):
+        if request.body_exists:
+            raise web.HTTPRequestEntityTooLarge(max_size=0, actual_size=request.content_length or 0)
+        # Bound to loopback, answer only to loopback names: a web page elsewhere cannot
+        # point a name of its own at this port and read the cell (DNS rebinding).
+        if _is_loopback(self._host) and not _is_loopback(_request_host(request.host)):
+            raise web.HTTPMisdirectedRequest(text="unknown host")
+        response = await handler(request)
+        response.headers.update(HEADERS)
+        return response
+
+    async def _asset(self, request):
+        body, kind = self._assets[request.path]
+        return web.Response(body=body, content_type=kind)
+
+    async def _socket(self, request):
+        origin = request.headers.get("Origin")
+        # Another site's page may open a socket here too; only this page's may use it.
+        if origin is not None and origin.split("://", 1)[-1] != request.host:
+            raise web.HTTPForbidden(text="foreign origin")
+        if len(self._clients) >= MAX_CLIENTS:
+            raise web.HTTPServiceUnavailable(text="too many browsers")
+        socket = web.WebSocketResponse(max_msg_size=1024, heartbeat=20.0)
+        await socket.prepare(request)
+        client = _Client(socket, len(self._latest))
+        self._clients.append(client)
+        for view, frame in enumerate(self._latest):
+            client.pending[view] = frame
+        client.wake.set()
+        sender = asyncio.ensure_future(self._send_frames(client))
+        self._changed()
+        try:
+            await self._receive(client)
+        finally:
+            sender.cancel()
+            self._clients.remove(client)
+            self._changed()
+        return socket
+
+    async def _receive(self, client):
+        async for message in client.socket:
+            if message.type != WSMsgType.TEXT:
+                await client.socket.close(code=UNSUPPORTED_DATA, message=b"text messages only")
+                return
+            try:
+                move = parse(message.data)
+            except BadMessage as error:
+                await client.socket.close(code=POLICY_VIOLATION, message=str(error)[:120].encode())
+                return
+            if move[0] == "ack":
+                client.ready[move[1]] = True
+                client.wake.set()
+            else:
+                self._moves.add(move)
+            self._changed()
+
+    async def _send_frames(self, client):
+        try:
+            while True:
+                await client.wake.wait()
+                client.wake.clear()
+                for view, frame in enumerate(client.pending):
+                    if frame is not None and client.ready[view]:
+                        client.pending[view] = None
+                        client.ready[view] = False
+                        self._changed()
+                        await client.socket.send_bytes(frame)
+        except ConnectionError:
+            # The browser is gone; the receiving side notices and forgets it.
+            return
+
+    def _publish(self, message):
+        view = message[0]
+        self._latest[view] = message
+        for client in self._clients:
+            client.pending[view] = message
+            client.wake.set()
+        self._changed()
+
+    def _changed(self):
+        """Recompute ``wanted`` and wake a waiting update loop."""
+        self.wanted = [
+            any(c.ready[view] and c.pending[view] is None for c in self._clients)
+            for view in range(len(self._latest))
+        ]
+        self._activity.set()
+
+    async def _close_all(self, app):
+        for client in list(self._clients):
+            await client.socket.close(code=GOING_AWAY, message=b"server stopped")

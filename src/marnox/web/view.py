@@ -1,0 +1,162 @@
+"""WebView: a live view of a cell in web browsers, driven from the caller's own loop."""
+
+from __future__ import annotations
+
+import os
+import threading
+
+from marnox.viewer import ImageViewer, WorkspaceViewer
+from marnox.web import camera
+from marnox.web.capture import FrameGrabber
+from marnox.web.moves import PendingMoves
+from marnox.web.server import Server
+
+
+def _check_size(size):
+    if (
+        not isinstance(size, (tuple, list))
+        or len(size) != 2
+        or not all(type(side) is int and side > 0 for side in size)
+    ):
+        raise ValueError(f"size must be two positive integers (width, height), not {size!r}")
+    return tuple(size)
+
+
+def _check_port(port):
+    if type(port) is not int or not 0 <= port <= 65535:
+        raise ValueError(f"port must be an integer from 0 to 65535, not {port!r}")
+    return port
+
+
+class WebView:
+    """Serves the workspace view and the image grid of ``project`` to web browsers.
+
+    Browsers open :attr:`url` and see both views; in the workspace view the mouse turns
+    the camera (left drag), pans it (middle or shift + left drag) and zooms (wheel); a
+    double click goes back to the first camera. Every browser sees the same camera and
+    can change nothing else.
+
+    VTK is not thread-safe, so the thread that creates the view is the one that must call
+    :meth:`update` and :meth:`stop`; the server's own thread only moves bytes.
+
+    Args:
+        project: the cell to show; its system's live data is shown as it changes.
+        host: the address to listen on; the default is reachable from this machine only.
+        port: the TCP port; 0 picks a free one (see :attr:`url`).
+        size: (width, height) of the workspace view in pixels; the image grid gets half of each.
+        images: also show the image grid.
+
+    Example::
+
+        with WebView(project) as view:
+            print("open", view.url)
+            while running():
+                project.system().setPointcloud(read_point_cloud())
+                view.update()
+    """
+
+    def __init__(self, project, host="127.0.0.1", port=8080, size=(1280, 800), images=True):
+        size = _check_size(size)
+        if not isinstance(host, str) or not host:
+            raise ValueError(f"host must be a non-empty string, not {host!r}")
+        self._host, self._port = host, _check_port(port)
+        # Always off screen: without a display, go straight to EGL instead of trying X first.
+        if not os.environ.get("DISPLAY"):
+            os.environ.setdefault("VTK_DEFAULT_OPENGL_WINDOW", "vtkEGLRenderWindow")
+        self._owner = threading.get_ident()
+        self.workspace_viewer = WorkspaceViewer(size=size, trajectory=True, pointcloud=True)
+        self.workspace_viewer.setProject(project)
+        self.workspace_viewer.init(offscreen=True)
+        # init fits the whole scene with a generous margin; come a little closer.
+        self.workspace_viewer.zoom(1.2)
+        self.image_viewer = None
+        viewers = [self.workspace_viewer]
+        if images:
+            self.image_viewer = ImageViewer(size=(max(size[0] // 2, 1), max(size[1] // 2, 1)))
+            self.image_viewer.setProject(project)
+            self.image_viewer.init(offscreen=True)
+            viewers.append(self.image_viewer)
+        self._viewers = viewers
+        self._grabbers = [FrameGrabber(viewer._window) for viewer in viewers]
+        self._start_camera = camera.home(self.workspace_viewer._cam)
+        self._aspect = size[0] / size[1]
+        self._moves = PendingMoves()
+        self._activity = threading.Event()
+        self._server = Server(host, port, len(viewers), self._moves, self._activity)
+        self._state = "created"
+
+    @property
+    def url(self):
+        """The page's address; after :meth:`start` it names the port actually bound."""
+        host, port = self._host, self._port
+        if self._server.address is not None:
+            host, port = self._server.address
+        if ":" in host:
+            host = f"[{host}]"
+        return f"http://{host}:{port}/"
+
+    def start(self):
+        """Start serving and return; raises OSError when the address cannot be bound."""
+        if self._state != "created":
+            raise RuntimeError(f"start() on a web view that is {self._state}")
+        self._server.start()
+        self._state = "serving"
+
+    def update(self):
+        """Refresh both views and send browsers what changed; never waits for a browser.
+
+        Call it from your loop after changing the project's data. It applies the camera
+        moves that browsers sent since the last call, renders both viewers and, only for
+        views that a browser is ready to take, draws, compares and encodes a frame. With
+        no browser connected it costs little more than the viewers' ``render()``.
+        """
+        self._check_thread("update")
+        if self._state == "stopped":
+            raise RuntimeError("update() on a stopped web view")
+        # Anything a browser does from here on wakes the next wait().
+        self._activity.clear()
+        moves = self._moves.take()
+        if moves is not None:
+            viewer = self.workspace_viewer
+            camera.apply(viewer._ren, viewer._cam, moves, self._start_camera, self._aspect)
+        for viewer in self._viewers:
+            viewer.render()
+        wanted = self._server.wanted
+        for view, grabber in enumerate(self._grabbers):
+            if wanted[view]:
+                frame = grabber.grab()
+                if frame is not None:
+                    self._server.publish(view, frame)
+
+    def wait(self, timeout=None):
+        """Block until a browser connects, moves the camera or is ready for a frame.
+
+        For loops whose data changes seldom: ``while True: view.wait(); view.update()``.
+        Returns False if ``timeout`` seconds passed first.
+        """
+        return self._activity.wait(timeout)
+
+    def stop(self):
+        """Close every browser's connection, stop serving and release both windows."""
+        self._check_thread("stop")
+        if self._state == "stopped":
+            return
+        self._state = "stopped"
+        try:
+            self._server.stop()
+        finally:
+            for viewer in self._viewers:
+                viewer.stop()
+
+    def __enter__(self):
+        self.start()
+        return self
+
+    def __exit__(self, *exc_info):
+        self.stop()
+
+    def _check_thread(self, name):
+        if threading.get_ident() != self._owner:
+            raise RuntimeError(
+                f"{name}() must run on the thread that created the web view (VTK's thread)"
+            )

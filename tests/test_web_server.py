@@ -1,0 +1,321 @@
+"""The web view's server: only its own page, refusals of bad requests and messages,
+camera moves from browsers, frames that never wait for a slow browser, and `serve`."""
+
+import asyncio
+import concurrent.futures
+import json
+import re
+import signal
+import socket
+import struct
+import subprocess
+import sys
+import threading
+import urllib.request
+
+import numpy as np
+import pytest
+
+aiohttp = pytest.importorskip("aiohttp", reason="marnox[web] is not installed")
+
+from marnox.constants import MX_PROJECT_FILE_EXT  # noqa: E402
+from marnox.project import Project  # noqa: E402
+from marnox.sample import build_sample_cell  # noqa: E402
+from marnox.web import WebView  # noqa: E402
+
+SMALL = (160, 100)
+
+
+@pytest.fixture(scope="module")
+def view():
+    project = Project()
+    build_sample_cell(project)
+    web_view = WebView(project, port=0, size=SMALL)
+    web_view.start()
+    yield web_view
+    web_view.stop()
+
+
+def run_client(view, client, timeout=60):
+    """Runs the coroutine function ``client`` on a thread while this one calls update()."""
+    outcome = {}
+
+    def target():
+        try:
+            outcome["value"] = asyncio.run(asyncio.wait_for(client(), timeout))
+        except BaseException as error:
+            outcome["error"] = error
+
+    thread = threading.Thread(target=target)
+    thread.start()
+    while thread.is_alive():
+        view.update()
+        view.wait(0.05)
+    thread.join()
+    if "error" in outcome:
+        raise outcome["error"]
+    return outcome.get("value")
+
+
+def raw_status(view, request):
+    """The status line the server answers ``request`` (bytes sent as they are) with."""
+    with socket.create_connection(view._server.address, timeout=10) as connection:
+        connection.sendall(request)
+        answer = b""
+        while b"\r\n" not in answer:
+            chunk = connection.recv(4096)
+            if not chunk:
+                break
+            answer += chunk
+    return int(answer.split(b" ")[1])
+
+
+HOST = b"Host: 127.0.0.1\r\n"
+UPGRADE = (
+    b"Upgrade: websocket\r\nConnection: Upgrade\r\n"
+    b"Sec-WebSocket-Key: dGhlIHNhbXBsZSBub25jZQ==\r\nSec-WebSocket-Version: 13\r\n\r\n"
+)
+
+
+@pytest.mark.parametrize(
+    "request_bytes, status",
+    [
+        (b"GET / HTTP/1.1\r\n" + HOST + b"\r\n", 200),
+        (b"GET /page.js HTTP/1.1\r\nHost: localhost:1\r\n\r\n", 200),
+        (b"GET /../pyproject.toml HTTP/1.1\r\n" + HOST + b"\r\n", 404),
+        (b"GET /%2e%2e/%2e%2e/etc/passwd HTTP/1.1\r\n" + HOST + b"\r\n", 404),
+        (b"GET /page.js/../../../../etc/passwd HTTP/1.1\r\n" + HOST + b"\r\n", 404),
+        (b"GET /static/page.js HTTP/1.1\r\n" + HOST + b"\r\n", 404),
+        (b"GET /..%2f..%2fcli.py HTTP/1.1\r\n" + HOST + b"\r\n", 404),
+        (b"POST / HTTP/1.1\r\n" + HOST + b"Content-Length: 5\r\n\r\nhello", 413),
+        (b"GET / HTTP/1.1\r\n" + HOST + b"Transfer-Encoding: chunked\r\n\r\n5\r\nhello\r\n", 413),
+        (b"GET /" + b"a" * 5000 + b" HTTP/1.1\r\n" + HOST + b"\r\n", 400),
+        (b"GET / HTTP/1.1\r\n" + HOST + b"X-Big: " + b"b" * 10000 + b"\r\n\r\n", 400),
+        (b"GET / HTTP/1.1\r\n" + HOST + b"".join(b"X-%d: 1\r\n" % i for i in range(100)), 400),
+        (b"GET / HTTP/1.1\r\nHost: cell.example.com\r\n\r\n", 421),
+        (b"GET /ws HTTP/1.1\r\n" + HOST + b"Origin: http://evil.example\r\n" + UPGRADE, 403),
+    ],
+)
+def test_serves_only_its_own_page_and_refuses_bad_requests(view, request_bytes, status):
+    assert raw_status(view, request_bytes) == status
+
+
+@pytest.mark.parametrize(
+    "send, close_code",
+    [
+        (lambda socket: socket.send_bytes(b"\x00rotate"), 1003),
+        (lambda socket: socket.send_str("turn left"), 1008),
+        (lambda socket: socket.send_str('{"type": "rotate", "dx": NaN, "dy": 0}'), 1008),
+        (lambda socket: socket.send_str('{"type": "rotate", "dx": 1e999, "dy": 0}'), 1008),
+        (lambda socket: socket.send_str('{"type": "zoom", "factor": 0}'), 1008),
+        (lambda socket: socket.send_str('{"type": "setProject", "path": "/etc"}'), 1008),
+        (lambda socket: socket.send_str('{"type": "reset", "pad": "' + "x" * 2000 + '"}'), 1009),
+    ],
+)
+def test_malformed_websocket_messages_close_the_socket_and_leave_the_camera(view, send, close_code):
+    camera = view.workspace_viewer._cam
+    before = camera.GetPosition(), camera.GetFocalPoint(), camera.GetDistance()
+
+    async def client():
+        async with aiohttp.ClientSession() as session:
+            async with session.ws_connect(view.url + "ws") as socket:
+                await send(socket)
+                while (await socket.receive()).type not in (
+                    aiohttp.WSMsgType.CLOSE,
+                    aiohttp.WSMsgType.CLOSED,
+                    aiohttp.WSMsgType.CLOSING,
+                ):
+                    pass
+                return socket.close_code
+
+    assert run_client(view, client) == close_code
+    view.update()
+    assert (camera.GetPosition(), camera.GetFocalPoint(), camera.GetDistance()) == before
+
+
+def camera_state(camera):
+    return np.array(camera.GetPosition()), np.array(camera.GetFocalPoint()), camera.GetDistance()
+
+
+@pytest.mark.parametrize(
+    "moves, check",
+    [
+        (
+            [{"type": "rotate", "dx": 0.2, "dy": 0.0}],
+            lambda old, new: (
+                not np.allclose(old[0], new[0])
+                and np.allclose(old[1], new[1])
+                and new[2] == pytest.approx(old[2])
+            ),
+        ),
+        (
+            [{"type": "pan", "dx": 0.1, "dy": 0.1}],
+            lambda old, new: (
+                np.allclose(new[0] - old[0], new[1] - old[1]) and not np.allclose(old[1], new[1])
+            ),
+        ),
+        ([{"type": "zoom", "factor": 2.0}], lambda old, new: new[2] == pytest.approx(old[2] / 2)),
+        (
+            [{"type": "rotate", "dx": 0.3, "dy": 0.2}, {"type": "reset"}],
+            lambda old, new: np.allclose(old[0], new[0]) and np.allclose(old[1], new[1]),
+        ),
+    ],
+    ids=["rotate", "pan", "zoom", "reset"],
+)
+def test_browser_moves_reach_the_camera_in_update(view, moves, check):
+    position, focal_point = np.array(view._start_camera[0]), np.array(view._start_camera[1])
+    start = position, focal_point, np.linalg.norm(position - focal_point)
+
+    async def client():
+        async with aiohttp.ClientSession() as session:
+            async with session.ws_connect(view.url + "ws") as socket:
+                for move in [{"type": "reset"}, *moves]:
+                    await socket.send_str(json.dumps(move))
+
+    run_client(view, client)
+    view.update()
+    assert check(start, camera_state(view.workspace_viewer._cam))
+
+
+def pump(view, client, change, timeout=120):
+    """run_client, with ``change()`` before every update() as a user's loop would."""
+
+    def update():
+        change()
+        real_update()
+
+    real_update = view.update
+    view.update = update
+    try:
+        return run_client(view, client, timeout)
+    finally:
+        del view.update
+
+
+def jitter(project):
+    points = project.system().pointcloud()
+    rng = np.random.default_rng(1)
+    return lambda: project.system().setPointcloud(points + rng.normal(0, 0.01, points.shape))
+
+
+def handshake(view):
+    connection = socket.create_connection(view._server.address, timeout=10)
+    connection.sendall(b"GET /ws HTTP/1.1\r\n" + HOST + UPGRADE)
+    assert connection.recv(12) == b"HTTP/1.1 101"
+    return connection
+
+
+def test_a_stalled_browser_does_not_hold_back_the_others(view):
+    stalled = handshake(view)  # never reads, never acknowledges a frame
+
+    async def client():
+        frames = 0
+        async with aiohttp.ClientSession() as session:
+            async with session.ws_connect(view.url + "ws") as socket:
+                while frames < 5:
+                    message = await socket.receive()
+                    if message.data[0] == 0:
+                        frames += 1
+                    view_name = ("workspace", "images")[message.data[0]]
+                    await socket.send_str(json.dumps({"type": "ack", "view": view_name}))
+        return frames
+
+    try:
+        assert pump(view, client, jitter(view.workspace_viewer._project)) == 5
+    finally:
+        stalled.close()
+
+
+def test_a_vanished_browser_is_forgotten(view):
+    connections = [handshake(view) for _ in range(3)]
+    for connection in connections:
+        # Reset, not a goodbye: as when a laptop drops off the network.
+        connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+        connection.close()
+
+    async def client():
+        while view._server._clients:
+            await asyncio.sleep(0.05)
+
+    pump(view, client, jitter(view.workspace_viewer._project), timeout=30)
+
+
+@pytest.mark.parametrize(
+    "call, error",
+    [
+        (lambda p: WebView(p, size=(0, 10)), ValueError),
+        (lambda p: WebView(p, size=[640]), ValueError),
+        (lambda p: WebView(p, port=70000), ValueError),
+        (lambda p: WebView(p, port="8080"), ValueError),
+        (lambda p: WebView(p, host=""), ValueError),
+    ],
+)
+def test_bad_arguments_are_refused_before_any_window_is_made(call, error):
+    with pytest.raises(error):
+        call(Project())
+
+
+def test_update_from_another_thread_is_refused(view):
+    with concurrent.futures.ThreadPoolExecutor(1) as pool:
+        with pytest.raises(RuntimeError, match="thread"):
+            pool.submit(view.update).result()
+
+
+@pytest.fixture(scope="module")
+def project_file(tmp_path_factory):
+    project = Project()
+    build_sample_cell(project)
+    path = str(tmp_path_factory.mktemp("cell") / ("cell" + MX_PROJECT_FILE_EXT))
+    project.save(path)
+    return path
+
+
+def serve(*arguments):
+    return subprocess.Popen(
+        [sys.executable, "-m", "marnox", "serve", *arguments],
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+    )
+
+
+def test_serve_prints_the_url_and_ends_cleanly_on_ctrl_c(project_file):
+    process = serve(project_file, "--port", "0", "--size", "160", "100")
+    try:
+        line = process.stdout.readline()
+        url = re.search(r"http://127\.0\.0\.1:\d+/", line).group(0)
+        with urllib.request.urlopen(url, timeout=30) as page:
+            assert b"page.js" in page.read()
+        process.send_signal(signal.SIGINT)
+        assert process.wait(timeout=60) == 0
+        assert process.stderr.read() == ""
+    finally:
+        process.kill()
+
+
+@pytest.fixture
+def busy_port():
+    with socket.socket() as taken:
+        taken.bind(("127.0.0.1", 0))
+        taken.listen()
+        yield str(taken.getsockname()[1])
+
+
+@pytest.mark.parametrize(
+    "arguments, reason",
+    [
+        (lambda f, port: [f, "--port", port], "in use"),
+        # A documentation address (RFC 5737): on no interface of this machine.
+        (lambda f, port: [f, "--host", "192.0.2.1", "--port", "0"], "192.0.2.1"),
+        (lambda f, port: [f, "--port", "70000"], "--port 70000"),
+        (lambda f, port: [f, "--size", "0", "100"], "--size 0 100"),
+        (lambda f, port: [f + ".missing" + MX_PROJECT_FILE_EXT], "no such project file"),
+    ],
+    ids=["port in use", "foreign host", "bad port", "bad size", "missing file"],
+)
+def test_serve_refuses_what_it_cannot_do_in_one_line(project_file, busy_port, arguments, reason):
+    process = serve(*arguments(project_file, busy_port))
+    stdout, stderr = process.communicate(timeout=120)
+    assert process.returncode == 2
+    assert stderr.count("\n") == 1 and stderr.startswith("marnox: error: ") and reason in stderr
+    assert stdout == ""
