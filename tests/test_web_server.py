@@ -154,7 +154,10 @@ def camera_state(camera):
                 np.allclose(new[0] - old[0], new[1] - old[1]) and not np.allclose(old[1], new[1])
             ),
         ),
-        ([{"type": "zoom", "factor": 2.0}], lambda old, new: new[2] == pytest.approx(old[2] / 2)),
+        (
+            [{"type": "zoom", "factor": 2.0}],
+            lambda old, new: new[2] == pytest.approx(old[2] / 2) and np.allclose(old[1], new[1]),
+        ),
         (
             [{"type": "rotate", "dx": 0.3, "dy": 0.2}, {"type": "reset"}],
             lambda old, new: np.allclose(old[0], new[0]) and np.allclose(old[1], new[1]),

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building, testing and running marnox needs on a Debian machine:
 # the system libraries for on-screen (Xvfb) and off-screen (EGL/OSMesa) rendering,
-# and the Python packages for the build and the tests. Safe to run again.
+# headless Chromium for the web view's browser tests, and the Python packages for
+# the build and the tests. Safe to run again.
 set -euo pipefail
 
 PYTHON=${PYTHON:-python3}
@@ -26,3 +27,16 @@ fi
 # Meshes and URDF robots, and the real robots the tests and the robot demo use.
 "$PYTHON" -m pip install -q --disable-pip-version-check \
   "trimesh>=4.0" "pycollada>=0.8" "yourdfpy>=0.0.56" lxml "example-robot-data>=4.0"
+
+# The web view's browser tests drive Debian's Chromium; without it they skip and say why.
+BROWSER_PACKAGES=(chromium chromium-driver)
+if ! command -v chromium >/dev/null || ! command -v chromedriver >/dev/null; then
+  echo "Installing system packages: ${BROWSER_PACKAGES[*]}"
+  SUDO=""
+  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
+  { $SUDO apt-get update -qq \
+    && DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
+      "${BROWSER_PACKAGES[@]}"; } \
+    || echo "Could not install ${BROWSER_PACKAGES[*]}: the browser tests will be skipped"
+fi
+"$PYTHON" -m pip install -q --disable-pip-version-check "aiohttp>=3.9" "selenium>=4.11" pillow

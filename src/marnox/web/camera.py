@@ -65,7 +65,10 @@ def zoom(camera, factor):
         camera.SetParallelScale(camera.GetParallelScale() / factor)
     else:
         low, high = DISTANCE_RANGE
-        camera.SetDistance(min(max(camera.GetDistance() / factor, low), high))
+        distance = min(max(camera.GetDistance() / factor, low), high)
+        # vtkCamera.SetDistance would move the focal point, not the camera.
+        focal_point, direction = camera.GetFocalPoint(), camera.GetDirectionOfProjection()
+        camera.SetPosition(tuple(f - distance * d for f, d in zip(focal_point, direction)))
 
 
 def apply(renderer, camera, moves, start, aspect):

@@ -1,0 +1,172 @@
+"""The web view in a real browser: Debian's headless Chromium, driven by Selenium.
+
+Set MARNOX_WEB_SCREENSHOT=FILE.png to keep a picture of the page (the README's).
+"""
+
+import io
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+import numpy as np
+import pytest
+
+pytest.importorskip("aiohttp", reason="marnox[web] is not installed")
+Image = pytest.importorskip("PIL.Image", reason="Pillow is not installed")
+webdriver = pytest.importorskip(
+    "selenium.webdriver", reason="selenium is not installed (tools/install-deps.sh installs it)"
+)
+
+from selenium.webdriver.common.action_chains import ActionChains  # noqa: E402
+from selenium.webdriver.common.actions.action_builder import ActionBuilder  # noqa: E402
+from selenium.webdriver.common.actions.mouse_button import MouseButton  # noqa: E402
+from selenium.webdriver.common.actions.wheel_input import ScrollOrigin  # noqa: E402
+from selenium.webdriver.common.keys import Keys  # noqa: E402
+
+from marnox.constants import MX_PROJECT_FILE_EXT  # noqa: E402
+from marnox.project import Project  # noqa: E402
+from marnox.sample import build_sample_cell  # noqa: E402
+from marnox.web import WebView  # noqa: E402
+
+TIMEOUT = 120
+
+
+@pytest.fixture(scope="module")
+def browser():
+    chromium, driver = shutil.which("chromium"), shutil.which("chromedriver")
+    if chromium is None or driver is None:
+        pytest.skip(
+            "Debian's chromium and chromium-driver are not installed and could not be "
+            "(tools/install-deps.sh installs them through apt-get)"
+        )
+    options = webdriver.ChromeOptions()
+    options.binary_location = chromium
+    for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage"):
+        options.add_argument(argument)
+    options.add_argument("--window-size=1600,900")
+    # A sanitizer run's preloads are for our process, not for the browser.
+    environment = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+    service = webdriver.ChromeService(executable_path=driver, env=environment)
+    session = webdriver.Chrome(options=options, service=service)
+    yield session
+    session.quit()
+
+
+def frames(browser):
+    return browser.execute_script("return window.marnox.frames")
+
+
+def wait_for(condition, what, step=None, timeout=TIMEOUT):
+    """Calls ``step`` (a user's loop) until ``condition()`` holds."""
+    deadline = time.monotonic() + timeout
+    while not condition():
+        assert time.monotonic() < deadline, f"timed out waiting for {what}"
+        if step is not None:
+            step()
+        else:
+            time.sleep(0.1)
+
+
+def pixels(browser, element_id):
+    """What the page shows of an element, as (rows, columns, RGB) ints."""
+    data = browser.find_element("id", element_id).screenshot_as_png
+    return np.asarray(Image.open(io.BytesIO(data)).convert("RGB")).astype(int)
+
+
+def count(picture, low, high):
+    """Pixels whose red, green and blue lie in [low, high], channel by channel."""
+    return int(np.all((picture >= low) & (picture <= high), axis=2).sum())
+
+
+ORANGE = ((170, 50, 0), (255, 190, 80))
+MAGENTA = ((170, 0, 170), (255, 90, 255))
+
+
+@pytest.fixture(scope="module")
+def served_page(browser, tmp_path_factory):
+    project = Project()
+    build_sample_cell(project)
+    path = str(tmp_path_factory.mktemp("cell") / ("cell" + MX_PROJECT_FILE_EXT))
+    project.save(path)
+    process = subprocess.Popen(
+        [sys.executable, "-m", "marnox", "serve", path, "--port", "0"],
+        stdout=subprocess.PIPE,
+        text=True,
+    )
+    try:
+        url = re.search(r"http://\S+/", process.stdout.readline()).group(0)
+        browser.get(url)
+        wait_for(lambda: frames(browser)[0] >= 1, "the first frame")
+        yield browser
+    finally:
+        process.terminate()
+        process.wait(timeout=60)
+
+
+def test_served_page_shows_the_cell(served_page):
+    picture = pixels(served_page, "workspace")
+    # The background is a vertical gradient: a row's first pixel is its background colour.
+    differs = np.abs(picture - picture[:, :1, :]).max(axis=2) > 40
+    assert differs.mean() > 0.1
+    assert count(picture, *ORANGE) > 2000
+
+
+def left_drag(browser, element):
+    ActionChains(browser).click_and_hold(element).move_by_offset(250, 60).release().perform()
+
+
+def shift_drag(browser, element):
+    chain = ActionChains(browser).key_down(Keys.SHIFT).click_and_hold(element)
+    chain.move_by_offset(150, 80).release().key_up(Keys.SHIFT).perform()
+
+
+def middle_drag(browser, element):
+    builder = ActionBuilder(browser)
+    builder.pointer_action.move_to(element)
+    builder.pointer_action.pointer_down(MouseButton.MIDDLE)
+    builder.pointer_action.move_by(-150, -60)
+    builder.pointer_action.pointer_up(MouseButton.MIDDLE)
+    builder.perform()
+
+
+def wheel(browser, element):
+    ActionChains(browser).scroll_from_origin(ScrollOrigin.from_element(element), 0, -600).perform()
+
+
+@pytest.mark.parametrize("gesture", [left_drag, shift_drag, middle_drag, wheel])
+def test_the_mouse_changes_the_picture(served_page, gesture):
+    element = served_page.find_element("id", "workspace")
+    before, drawn = pixels(served_page, "workspace"), frames(served_page)[0]
+    gesture(served_page, element)
+
+    def changed():
+        if frames(served_page)[0] == drawn:
+            return False
+        return np.abs(pixels(served_page, "workspace") - before).mean() > 5
+
+    wait_for(changed, "the picture to change")
+
+
+def test_a_point_cloud_change_in_the_loop_reaches_the_page(browser, tmp_path):
+    project = Project()
+    build_sample_cell(project)
+    with WebView(project, port=0) as view:
+        browser.get(view.url)
+        wait_for(lambda: min(frames(browser)) >= 1, "the first frames", view.update)
+        assert count(pixels(browser, "workspace"), *MAGENTA) == 0
+        screenshot = os.environ.get("MARNOX_WEB_SCREENSHOT")
+        if screenshot:
+            browser.save_screenshot(screenshot)
+
+        # A magenta cube of points above the table, as a sensor would report it.
+        side = np.linspace(-0.1, 0.1, 15)
+        cube = np.stack(np.meshgrid(side, side, side), axis=-1).reshape(-1, 3) + (0.35, 0, 0.8)
+        project.system().setPointcloud(np.hstack([cube, np.tile((1.0, 0.0, 1.0), (len(cube), 1))]))
+        wait_for(
+            lambda: count(pixels(browser, "workspace"), *MAGENTA) > 500,
+            "the new point cloud on the page",
+            view.update,
+        )
