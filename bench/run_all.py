@@ -10,6 +10,7 @@ import bench_image_refresh  # noqa: E402
 import bench_live_frame  # noqa: E402
 import bench_meshes  # noqa: E402
 import bench_viewer  # noqa: E402
+import bench_web  # noqa: E402
 from harness import format_seconds, print_table  # noqa: E402
 
 
@@ -31,6 +32,7 @@ def main():
     rows += bench_files.file_rows()
     rows += image_rows()
     rows += bench_meshes.rows()
+    rows += bench_web.rows()
     print_table(rows)
     return 0
 

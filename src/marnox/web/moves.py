@@ -43,6 +43,9 @@ class PendingMoves:
 
     def take(self):
         """``(reset, (dx, dy) rotate, (dx, dy) pan, zoom)`` since the last call, or None."""
+        # Read without the lock: a move that lands just after is taken by the next call.
+        if not self._any:
+            return None
         with self._lock:
             if not self._any:
                 return None

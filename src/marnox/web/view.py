@@ -114,7 +114,8 @@ class WebView:
         if self._state == "stopped":
             raise RuntimeError("update() on a stopped web view")
         # Anything a browser does from here on wakes the next wait().
-        self._activity.clear()
+        if self._activity.is_set():
+            self._activity.clear()
         moves = self._moves.take()
         if moves is not None:
             viewer = self.workspace_viewer
@@ -122,6 +123,8 @@ class WebView:
         for viewer in self._viewers:
             viewer.render()
         wanted = self._server.wanted
+        if True not in wanted:
+            return
         for view, grabber in enumerate(self._grabbers):
             if wanted[view]:
                 frame = grabber.grab()
