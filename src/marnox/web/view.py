@@ -4,7 +4,9 @@ from __future__ import annotations
 
 import os
 import threading
+from typing import Optional, Tuple
 
+from marnox.project import Project
 from marnox.viewer import ImageViewer, WorkspaceViewer
 from marnox.web import camera
 from marnox.web.capture import FrameGrabber
@@ -55,7 +57,14 @@ class WebView:
                 view.update()
     """
 
-    def __init__(self, project, host="127.0.0.1", port=8080, size=(1280, 800), images=True):
+    def __init__(
+        self,
+        project: Project,
+        host: str = "127.0.0.1",
+        port: int = 8080,
+        size: Tuple[int, int] = (1280, 800),
+        images: bool = True,
+    ) -> None:
         size = _check_size(size)
         if not isinstance(host, str) or not host:
             raise ValueError(f"host must be a non-empty string, not {host!r}")
@@ -86,7 +95,7 @@ class WebView:
         self._state = "created"
 
     @property
-    def url(self):
+    def url(self) -> str:
         """The page's address; after :meth:`start` it names the port actually bound."""
         host, port = self._host, self._port
         if self._server.address is not None:
@@ -95,14 +104,14 @@ class WebView:
             host = f"[{host}]"
         return f"http://{host}:{port}/"
 
-    def start(self):
+    def start(self) -> None:
         """Start serving and return; raises OSError when the address cannot be bound."""
         if self._state != "created":
             raise RuntimeError(f"start() on a web view that is {self._state}")
         self._server.start()
         self._state = "serving"
 
-    def update(self):
+    def update(self) -> None:
         """Refresh both views and send browsers what changed; never waits for a browser.
 
         Call it from your loop after changing the project's data. It applies the camera
@@ -131,15 +140,15 @@ class WebView:
                 if frame is not None:
                     self._server.publish(view, frame)
 
-    def wait(self, timeout=None):
-        """Block until a browser connects, moves the camera or is ready for a frame.
+    def wait(self, timeout: Optional[float] = None) -> bool:
+        """Block until a browser connects, leaves, moves the camera or is ready for a frame.
 
         For loops whose data changes seldom: ``while True: view.wait(); view.update()``.
         Returns False if ``timeout`` seconds passed first.
         """
         return self._activity.wait(timeout)
 
-    def stop(self):
+    def stop(self) -> None:
         """Close every browser's connection, stop serving and release both windows."""
         self._check_thread("stop")
         if self._state == "stopped":
@@ -151,11 +160,11 @@ class WebView:
             for viewer in self._viewers:
                 viewer.stop()
 
-    def __enter__(self):
+    def __enter__(self) -> WebView:
         self.start()
         return self
 
-    def __exit__(self, *exc_info):
+    def __exit__(self, *exc_info) -> None:
         self.stop()
 
     def _check_thread(self, name):
