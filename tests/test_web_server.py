@@ -229,6 +229,21 @@ def test_a_stalled_browser_does_not_hold_back_the_others(view):
         stalled.close()
 
 
+def test_frames_are_sent_only_when_the_picture_changed(view):
+    async def client():
+        async with aiohttp.ClientSession() as session:
+            async with session.ws_connect(view.url + "ws") as socket:
+                for _ in range(2):
+                    message = await socket.receive(timeout=60)
+                    view_name = ("workspace", "images")[message.data[0]]
+                    await socket.send_str(json.dumps({"type": "ack", "view": view_name}))
+                with pytest.raises(asyncio.TimeoutError):
+                    # The loop keeps calling update() on a cell that does not change.
+                    await socket.receive(timeout=2)
+
+    run_client(view, client)
+
+
 def test_a_vanished_browser_is_forgotten(view):
     connections = [handshake(view) for _ in range(3)]
     for connection in connections:
