@@ -18,13 +18,17 @@ from importlib import resources
 try:
     from aiohttp import WSMsgType, web
     from aiohttp.http_exceptions import HttpProcessingError
-except ImportError as error:  # pragma: no cover - depends on the installation
+except ImportError as error:
     raise ImportError("marnox.web needs aiohttp: pip install 'marnox[web]'") from error
 
 from marnox.web.messages import BadMessage, parse
 
-ASSETS = {"/": ("index.html", "text/html"), "/page.js": ("page.js", "text/javascript")}
-ASSETS["/page.css"] = ("page.css", "text/css")
+# Request path: file under static/ and its type. Nothing else is served.
+ASSETS = {
+    "/": ("index.html", "text/html"),
+    "/page.js": ("page.js", "text/javascript"),
+    "/page.css": ("page.css", "text/css"),
+}
 MAX_CLIENTS = 32
 # Far above any path or header of the page, far below what could cost memory.
 MAX_LINE = 2048
@@ -124,7 +128,8 @@ class Server:
         """Close every browser's connection and the listening socket."""
         if self._thread is None:
             return
-        self._loop.call_soon_threadsafe(self._loop.stop)
+        if not self._loop.is_closed():
+            self._loop.call_soon_threadsafe(self._loop.stop)
         self._thread.join(timeout)
         if self._thread.is_alive():
             raise RuntimeError(f"the web server did not stop within {timeout:g} s")
