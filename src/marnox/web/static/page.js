@@ -22,17 +22,23 @@ async function draw(data) {
   const view = new Uint8Array(data, 0, 1)[0];
   const canvas = canvases[view];
   if (!canvas) return;
-  const bitmap = await createImageBitmap(new Blob([new Uint8Array(data, 1)], { type: "image/jpeg" }));
-  if (canvas.width !== bitmap.width || canvas.height !== bitmap.height) {
-    canvas.width = bitmap.width;
-    canvas.height = bitmap.height;
+  try {
+    const jpeg = new Blob([new Uint8Array(data, 1)], { type: "image/jpeg" });
+    const bitmap = await createImageBitmap(jpeg);
+    if (canvas.width !== bitmap.width || canvas.height !== bitmap.height) {
+      canvas.width = bitmap.width;
+      canvas.height = bitmap.height;
+    }
+    canvas.getContext("2d").drawImage(bitmap, 0, 0);
+    bitmap.close();
+    canvas.hidden = false;
+    window.marnox.frames[view] += 1;
+  } catch (error) {
+    console.warn(`marnox: a ${VIEWS[view]} frame could not be drawn`, error);
+  } finally {
+    // The server sends this view's next frame only after this: a slow page skips frames.
+    send({ type: "ack", view: VIEWS[view] });
   }
-  canvas.getContext("2d").drawImage(bitmap, 0, 0);
-  bitmap.close();
-  canvas.hidden = false;
-  window.marnox.frames[view] += 1;
-  // The server sends this view's next frame only after this: a slow page skips frames.
-  send({ type: "ack", view: VIEWS[view] });
 }
 
 function connect() {
