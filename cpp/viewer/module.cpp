@@ -38,7 +38,7 @@ void import_vtk(nb::handle module) {
     pyglue::import_from(module, "vtkmodules.vtkInteractionStyle",
                         {"vtkInteractorStyleTrackballCamera"});
     pyglue::import_from(module, "vtkmodules.vtkRenderingCore",
-                        {"vtkActor2D", "vtkImageMapper", "vtkLight", "vtkRenderWindow",
+                        {"vtkActor2D", "vtkImageMapper", "vtkLight", "vtkProp", "vtkRenderWindow",
                          "vtkRenderWindowInteractor", "vtkRenderer", "vtkWindowToImageFilter"});
 }
 

@@ -3,6 +3,7 @@
 
 #include "host.h"
 #include "viewer_classes.h"
+#include "window_checks.h"
 
 namespace marnox::viewer {
 namespace {
@@ -17,9 +18,10 @@ void use_trackball(const Call& call, nb::handle interactor) {
 
 /// The window takes `_size` and the viewer's one renderer before its first frame.
 void size_and_attach_renderer(const Call& call, nb::handle window) {
-    nb::handle self = call.self();
-    call_method(window, vtk::set_size, pyglue::getattr(self, field::size));
-    call_method(window, vtk::add_renderer, call_method(self, workspace::method::get_renderer));
+    nb::object size = pyglue::getattr(call.self(), field::size);
+    require_window_size(size);
+    call_method(window, vtk::set_size, size);
+    call_method(window, vtk::add_renderer, checked_renderer(call));
 }
 
 /// The camera is fitted to the scene of the first frame, then the fitted view drawn.
