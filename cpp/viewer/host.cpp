@@ -9,22 +9,6 @@ namespace marnox::viewer::host {
 using pyglue::call_method;
 using pyglue::getattr;
 
-namespace {
-
-/// The window classes VTK falls back to when it finds no display. They never show a window,
-/// and an interactor initialised on one crashes the process.
-const char* const kOffScreenOnlyWindows[] = {"vtkEGLRenderWindow", "vtkOSOpenGLRenderWindow"};
-
-/// Whether `window` is one of those classes, asked through VTK's own `IsA`.
-bool renders_off_screen_only(nb::handle window) {
-    for (const char* name : kOffScreenOnlyWindows)
-        if (pyglue::truthy(call_method(window, vtk::is_a, nb::str(name))))
-            return true;
-    return false;
-}
-
-}  // namespace
-
 /// Reads `_stopped` like `getattr(self, "_stopped", False)`, so a viewer never stopped needs
 /// no such field.
 bool is_stopped(nb::handle self) {

@@ -2,10 +2,13 @@
 //
 // A mapper keeps its buffers in one OpenGL context. When another window draws it, VTK releases
 // them in the middle of that frame, making the old context current first. VTK's EGL and OSMesa
-// windows never make the drawing window's context current again afterwards, so the rest of the
-// frame draws with the wrong context and Mesa crashes. Releasing beforehand, outside the frame,
-// leaves nothing for the frame to release; the frame starts by making its own context current.
+// windows never make the drawing window's context current again afterwards (their PopContext
+// does nothing), so the rest of the frame draws with the wrong context and Mesa crashes.
+// Releasing beforehand, outside the frame, leaves nothing for the frame to release; the frame
+// starts by making its own context current. X windows restore the context themselves.
 #include "shared_props.h"
+
+#include "window_checks.h"
 
 namespace marnox::viewer {
 namespace {
@@ -27,6 +30,8 @@ bool is_shared(nb::handle prop) {
 }  // namespace
 
 void release_shared_props(nb::handle window) {
+    if (!renders_off_screen_only(window))
+        return;
     for (nb::handle renderer : pyglue::call_method(window, get_renderers))
         for (nb::handle prop : pyglue::call_method(renderer, get_view_props))
             if (is_shared(prop))

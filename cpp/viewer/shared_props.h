@@ -5,8 +5,9 @@
 
 namespace marnox::viewer {
 
-/// Releases, outside any frame, the graphics resources of every prop in `window`'s renderers
-/// that another viewport shows too, so that the next frame of `window` uploads them afresh.
+/// For an EGL or OSMesa window: releases, outside any frame, the graphics resources of every
+/// prop in `window`'s renderers that another viewport shows too, so that the next frame of
+/// `window` uploads them afresh.
 void release_shared_props(nb::handle window);
 
 }  // namespace marnox::viewer

@@ -13,6 +13,11 @@ inline constexpr long kMaxWindowSide = 16384;
 /// Anything else is left for VTK's SetSize to refuse, with its own error.
 void require_window_size(nb::handle size);
 
+/// Whether `window` is one of the classes VTK falls back to when it finds no display (EGL,
+/// OSMesa). They never show a window, and an interactor initialised on one crashes the
+/// process.
+bool renders_off_screen_only(nb::handle window);
+
 /// Records the calling thread in `_thread`: init makes the window's context current on it,
 /// and only that thread may touch the window afterwards.
 void record_window_thread(nb::handle self);
