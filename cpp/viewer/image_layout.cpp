@@ -74,7 +74,8 @@ MethodDef construct_method() {
         "Create a viewer with an empty project and a window of ``size`` (width,\n"
         "height) pixels, applied when a project is set. Nothing is shown yet.\n"
         "\n"
-        "Raises TypeError unless ``size`` is exactly a tuple.";
+        "Raises TypeError unless ``size`` is exactly a tuple, ValueError if it holds\n"
+        "integers outside 1 to MAX_WINDOW_SIZE (16384).";
     return {
         .name = "__init__",
         .impl = construct,
