@@ -8,6 +8,7 @@ os.environ.setdefault("VTK_DEFAULT_OPENGL_WINDOW", "vtkEGLRenderWindow")
 import bench_files  # noqa: E402
 import bench_image_refresh  # noqa: E402
 import bench_live_frame  # noqa: E402
+import bench_teardown  # noqa: E402
 import bench_viewer  # noqa: E402
 from harness import format_seconds, print_table  # noqa: E402
 
@@ -29,6 +30,7 @@ def main():
     rows += bench_live_frame.live_frame_rows()
     rows += bench_files.file_rows()
     rows += image_rows()
+    rows += bench_teardown.growth_rows()
     print_table(rows)
     return 0
 
