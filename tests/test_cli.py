@@ -70,6 +70,9 @@ def bad_inputs(tmp_path, project_file):
         "picture ending": ["render", project_file, "-o", str(tmp_path / "view.jpg")],
         "missing output folder": ["render", project_file, "-o", str(tmp_path / "no" / "v.png")],
         "bad size": ["render", project_file, "--size", "0", "10"],
+        "demo into a file": ["demo", "--out", project_file],
+        "demo into nothing": ["demo", "--out", ""],
+        "demo under /proc": ["demo", "--out", "/proc/marnox-demo"],
     }
 
 
@@ -83,6 +86,9 @@ def bad_inputs(tmp_path, project_file):
         "picture ending",
         "missing output folder",
         "bad size",
+        "demo into a file",
+        "demo into nothing",
+        "demo under /proc",
     ],
 )
 def test_bad_input_is_one_line_and_status_2(case, tmp_path, project_file, capsys):
@@ -98,6 +104,22 @@ def test_view_without_display_is_refused(project_file):
     result = run("view", project_file, env=env)
     assert result.returncode == 2
     assert result.stderr.startswith("marnox: error: no display")
+    assert result.stderr.count("\n") == 1
+
+
+@pytest.mark.parametrize("size", [("100000", "100000"), ("268435456", "1"), ("99999999999", "1")])
+def test_a_size_beyond_the_cap_is_one_line_and_status_2(project_file, tmp_path, size):
+    result = run("render", project_file, "-o", str(tmp_path / "view.png"), "--size", *size)
+    assert result.returncode == 2
+    assert result.stderr == (
+        f"marnox: error: --size {size[0]} {size[1]}: width and height must be from 1 to 16384\n"
+    )
+
+
+def test_view_on_an_unreachable_display_is_refused(project_file):
+    result = run("view", project_file, env={**os.environ, "DISPLAY": ":4711"})
+    assert result.returncode == 2
+    assert result.stderr.startswith("marnox: error: display :4711: ")
     assert result.stderr.count("\n") == 1
 
 

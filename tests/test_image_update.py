@@ -71,6 +71,14 @@ def test_every_supported_type_matches_the_straightforward_conversion(scalar_type
     np.testing.assert_array_equal(shown(image_viewer, 0), image)
 
 
+@pytest.mark.parametrize("twin, listed", [(np.longlong, np.int64), (np.ulonglong, np.uint64)])
+def test_a_scalar_type_of_a_listed_dtype_finds_its_entry(twin, listed):
+    image = picture((6, 5, 3), twin)
+    image_viewer = viewer_showing([image])
+    assert scalars(image_viewer, 0).GetDataType() == viewer.NUMPY_TO_VTK_TYPE[listed]
+    np.testing.assert_array_equal(shown(image_viewer, 0), image)
+
+
 def test_image_object_gets_dimensions_spacing_and_origin():
     image_viewer = viewer_showing([picture((480, 640, 3), np.uint8)])
     image_data = image_viewer._image_data[0]

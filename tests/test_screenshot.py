@@ -86,9 +86,10 @@ class Recorder:
 
 def test_capture_and_writer_steps_in_order(monkeypatch):
     log = []
+    viewer = WorkspaceViewer(size=(64, 48))
+    viewer.init(offscreen=True)
     monkeypatch.setattr(marnox.viewer, "vtkWindowToImageFilter", lambda: Recorder(log, "filter"))
     monkeypatch.setattr(marnox.viewer, "vtkPNGWriter", lambda: Recorder(log, "writer"))
-    viewer = WorkspaceViewer()
     name = "shot" + MX_IMAGE_FILE_EXT
     viewer.screenshot(name)
     assert log == [
@@ -133,6 +134,19 @@ def test_wrong_ending_is_an_assertion_without_message(offscreen_viewer, tmp_path
         offscreen_viewer.screenshot(str(target))
     assert caught.value.args == ()
     assert not target.exists()
+
+
+def test_a_name_holding_nul_is_refused_like_open_does(offscreen_viewer, tmp_path):
+    with pytest.raises(ValueError, match="embedded null character"):
+        offscreen_viewer.screenshot(str(tmp_path / "evil\0.png"))
+    assert os.listdir(tmp_path) == []
+
+
+def test_before_init_there_is_nothing_to_capture(tmp_path):
+    viewer = WorkspaceViewer(size=(64, 48))
+    with pytest.raises(RuntimeError, match="Window not initialised"):
+        viewer.screenshot(str(tmp_path / "shot.png"))
+    assert os.listdir(tmp_path) == []
 
 
 def test_wrong_ending_is_written_when_assertions_are_off(tmp_path):

@@ -292,6 +292,19 @@ def test_model_errors_propagate_unchanged_and_keep_what_was_added():
     assert viewer._actors == [node.group.elements()[0].actor]
 
 
+def test_an_actor_that_is_no_prop_is_refused_before_it_is_tracked():
+    class NotAnActor:
+        def _getActor(self):
+            return "actor"
+
+    viewer = WorkspaceViewer()
+    with pytest.raises(TypeError, match=r"_getActor\(\) must return a vtkProp, not str"):
+        viewer.addElement(element=NotAnActor())
+    assert viewer._actors == []
+    viewer.setProject(Project())
+    assert len(viewer._actors) == 1
+
+
 def test_a_cyclic_node_tree_raises_recursion_error():
     node = Node(0)
     node.children.append(node)

@@ -1,26 +1,13 @@
 // host.cpp: opening, looping, drawing and closing a viewer's render window.
 #include "host.h"
 
+#include "shared_props.h"
+#include "window_checks.h"
+
 namespace marnox::viewer::host {
 
 using pyglue::call_method;
 using pyglue::getattr;
-
-namespace {
-
-/// The window classes VTK falls back to when it finds no display. They never show a window,
-/// and an interactor initialised on one crashes the process.
-const char* const kOffScreenOnlyWindows[] = {"vtkEGLRenderWindow", "vtkOSOpenGLRenderWindow"};
-
-/// Whether `window` is one of those classes, asked through VTK's own `IsA`.
-bool renders_off_screen_only(nb::handle window) {
-    for (const char* name : kOffScreenOnlyWindows)
-        if (pyglue::truthy(call_method(window, vtk::is_a, nb::str(name))))
-            return true;
-    return false;
-}
-
-}  // namespace
 
 /// Reads `_stopped` like `getattr(self, "_stopped", False)`, so a viewer never stopped needs
 /// no such field.
@@ -33,6 +20,8 @@ nb::object init(const Call& call, const Kind& kind) {
     // VTK reopens a finalised window, and a new interactor on it can crash the process.
     if (is_stopped(self))
         pyglue::raise(PyExc_RuntimeError, "Window stopped, cannot open it again");
+    require_window_thread(self, "init");
+    record_window_thread(self);
     nb::object window = getattr(self, field::window);
     if (pyglue::truthy(call.arg(1))) {
         call_method(window, vtk::off_screen_rendering_on);
@@ -48,6 +37,7 @@ nb::object init(const Call& call, const Kind& kind) {
         call_method(interactor, vtk::initialize);
     }
     kind.prepare_window(call, window);
+    release_shared_props(window);
     call_method(window, vtk::render);
     call_method(window, vtk::set_window_name, nb::str(kind.title));
     call_method(self, method::render);
@@ -57,6 +47,7 @@ nb::object init(const Call& call, const Kind& kind) {
 
 nb::object render(const Call& call, const Kind& kind) {
     nb::handle self = call.self();
+    require_window_thread(self, "render");
     kind.refresh(self);
     // A stopped window stays closed: drawing would bring it back.
     if (is_stopped(self))
@@ -85,6 +76,7 @@ MethodDef render_method(pyglue::Impl impl, const char* doc) {
 /// `spin()`: hands the thread to the interactor's event loop until it ends.
 nb::object spin(const Call& call) {
     nb::handle self = call.self();
+    require_window_thread(self, "spin");
     if (is_stopped(self))
         return nb::none();
     nb::object interactor = getattr(self, field::interactor);
@@ -106,6 +98,7 @@ MethodDef spin_method() {
 /// `stop()`: the window is finalised before the loop is told to end; `_interactor` stays.
 nb::object stop(const Call& call) {
     nb::handle self = call.self();
+    require_window_thread(self, "stop");
     pyglue::setattr(self, field::stopped, Py_True);
     call_method(getattr(self, field::window), vtk::finalize);
     nb::object interactor = getattr(self, field::interactor);

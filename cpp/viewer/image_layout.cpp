@@ -3,6 +3,7 @@
 
 #include "image_viewer.h"
 #include "interfaces/image_model.h"
+#include "window_checks.h"
 
 namespace marnox::viewer::image {
 namespace {
@@ -57,6 +58,7 @@ nb::object construct(const Call& call) {
     nb::handle self = call.self();
     nb::handle size = call.arg(1);
     pyglue::require_exact_type(size, &PyTuple_Type, "size");
+    require_window_size(size);
     pyglue::setattr(self, field::size, size);
     pyglue::setattr(self, field::project, pyglue::call(call.global(global::project_class)));
     pyglue::setattr(self, field::renderers, nb::list());
@@ -72,7 +74,8 @@ MethodDef construct_method() {
         "Create a viewer with an empty project and a window of ``size`` (width,\n"
         "height) pixels, applied when a project is set. Nothing is shown yet.\n"
         "\n"
-        "Raises TypeError unless ``size`` is exactly a tuple.";
+        "Raises TypeError unless ``size`` is exactly a tuple, ValueError if it holds\n"
+        "integers outside 1 to MAX_WINDOW_SIZE (16384).";
     return {
         .name = "__init__",
         .impl = construct,
@@ -85,6 +88,7 @@ MethodDef construct_method() {
 
 /// `setProject(project)`: keeps the project, then rebuilds through `self._refreshProject`.
 nb::object set_project(const Call& call) {
+    require_window_thread(call.self(), "setProject");
     pyglue::setattr(call.self(), field::project, call.arg(1));
     call_method(call.self(), method::refresh_project);
     return nb::none();
@@ -106,6 +110,9 @@ MethodDef set_project_method() {
 /// `_refreshProject()`: the old grid out, the new one in, the window sized last.
 nb::object refresh_project(const Call& call) {
     nb::handle self = call.self();
+    // Checked before the old grid goes, so a bad size leaves the window as it was.
+    nb::object size = pyglue::getattr(self, field::size);
+    require_window_size(size);
     nb::object window = pyglue::getattr(self, field::window);
     tear_down(self, window);
     // Replaced, not emptied: whoever holds the old lists keeps them as they were.
@@ -143,7 +150,7 @@ nb::object refresh_project(const Call& call) {
         image_data_list.append(image_data);
         actors.append(actor);
     }
-    call_method(window, vtk::set_size, pyglue::getattr(self, field::size));
+    call_method(window, vtk::set_size, size);
     return nb::none();
 }
 

@@ -136,7 +136,7 @@ nb::object update_images(const Call& call) {
         images, pyglue::getattr(self, field::image_data),
         [&](nb::handle image, nb::handle image_data) {
             nb::object scalar_type = pyglue::getattr(pyglue::getattr(image, dtype), type);
-            nb::object vtk_type = pyglue::checked(PyObject_GetItem(table.ptr(), scalar_type.ptr()));
+            nb::object vtk_type = vtk_type_of(call, table, scalar_type);
             Buffer src(image, PyBUF_RECORDS_RO);
             if (src->ndim < 3)
                 pyglue::raise(PyExc_IndexError, "tuple index out of range");

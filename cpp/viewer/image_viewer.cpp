@@ -36,7 +36,10 @@ nb::object init(const Call& call) {
 
 MethodDef init_method() {
     const char* doc =
-        "Open the window on screen or prepare it off screen, then draw the first frame.";
+        "Open the window on screen or prepare it off screen, then draw the first frame.\n"
+        "\n"
+        "Records the calling thread in ``_thread``: only it may use the window afterwards.\n"
+        "Raises RuntimeError after stop() and from a thread other than the first init()'s.";
     return host::init_method(init, doc);
 }
 
@@ -78,7 +81,13 @@ const char* const kDoc =
     "its depth image); each render copies ``project.system().images()`` into them,\n"
     "paired by position. The state lives in the instance attributes ``_size``,\n"
     "``_project``, ``_renderers``, ``_image_data``, ``_actors``, ``_window`` and\n"
-    "``_interactor``.\n"
+    "``_interactor``; init() adds ``_thread`` and stop() adds ``_stopped``.\n"
+    "\n"
+    "The window belongs to the thread that calls init() (its identity, as\n"
+    "threading.get_ident() gives it, is ``_thread``): from then on init, spin, render,\n"
+    "stop, screenshot and setProject raise RuntimeError on any other thread.\n"
+    "``size`` is two integers from 1 to MAX_WINDOW_SIZE (16384); others raise ValueError\n"
+    "from the constructor and from setProject(), which applies ``_size``.\n"
     "\n"
     "Example::\n"
     "\n"

@@ -20,4 +20,9 @@ MethodDef refresh_project_method();
 // image_update.cpp
 MethodDef update_images_method();
 
+// image_types.cpp
+/// `NUMPY_TO_VTK_TYPE[scalar_type]`, or else the entry whose key has the same dtype;
+/// KeyError(scalar_type) if there is none.
+nb::object vtk_type_of(const Call& call, nb::handle table, nb::handle scalar_type);
+
 }  // namespace marnox::viewer::image

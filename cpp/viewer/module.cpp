@@ -1,5 +1,6 @@
 // module.cpp: marnox.viewer: its imports, the NUMPY_TO_VTK_TYPE table and the two viewer classes.
 #include "viewer_classes.h"
+#include "window_checks.h"
 
 namespace marnox::viewer {
 namespace {
@@ -38,7 +39,7 @@ void import_vtk(nb::handle module) {
     pyglue::import_from(module, "vtkmodules.vtkInteractionStyle",
                         {"vtkInteractorStyleTrackballCamera"});
     pyglue::import_from(module, "vtkmodules.vtkRenderingCore",
-                        {"vtkActor2D", "vtkImageMapper", "vtkLight", "vtkRenderWindow",
+                        {"vtkActor2D", "vtkImageMapper", "vtkLight", "vtkProp", "vtkRenderWindow",
                          "vtkRenderWindowInteractor", "vtkRenderer", "vtkWindowToImageFilter"});
 }
 
@@ -64,6 +65,7 @@ void exec(nb::handle module) {
     pyglue::import_from(module, "marnox.dynamics", {"_Chain"});
     pyglue::import_from(module, "marnox.pose", {"Pose"});
     build_numpy_to_vtk_type(module);
+    nb::setattr(module, "MAX_WINDOW_SIZE", nb::int_(kMaxWindowSide));
     define_workspace_viewer(module);
     define_image_viewer(module);
 }

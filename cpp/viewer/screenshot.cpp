@@ -2,6 +2,8 @@
 #include <cerrno>
 
 #include "host.h"
+#include "shared_props.h"
+#include "window_checks.h"
 
 namespace marnox::viewer::host {
 namespace {
@@ -36,9 +38,23 @@ nb::object screenshot(const Call& call) {
     // The capture would draw, and so reopen, a window that stop closed.
     if (is_stopped(self))
         pyglue::raise(PyExc_RuntimeError, "Window stopped, cannot take a screenshot");
+    // An uninitialised window has no context to draw with; VTK would write an empty file.
+    if (!is_initialised(self))
+        pyglue::raise(PyExc_RuntimeError,
+                      "Window not initialised, call init() before screenshot()");
+    require_window_thread(self, "screenshot");
     if (pyglue::assertions_enabled())
         pyglue::assert_lower_endswith(filename, call.global(global::image_file_ext));
 
+    // VTK would write to the name cut at the NUL; open() refuses such a name too.
+    Py_ssize_t nul =
+        PyUnicode_FindChar(filename.ptr(), 0, 0, PyUnicode_GET_LENGTH(filename.ptr()), 1);
+    if (nul == -2)
+        pyglue::raise_current();
+    if (nul >= 0)
+        pyglue::raise(PyExc_ValueError, "embedded null character");
+
+    release_shared_props(window);
     nb::object capture = pyglue::call(call.global(global::vtk_window_to_image_filter));
     call_method(capture, set_input, window);
     call_method(capture, set_scale, nb::int_(1));
@@ -74,10 +90,11 @@ MethodDef screenshot_method() {
         "    filename: exactly a str whose lower-cased form ends with MX_IMAGE_FILE_EXT\n"
         "        (an assertion, skipped under python -O).\n"
         "\n"
-        "Raises TypeError if filename is not a str, OSError naming the file if it could not\n"
-        "be written (a missing folder, no permission), leaving no partial file, and\n"
-        "RuntimeError after stop(). If _window is None it prints \"Window not initialized,\n"
-        "cannot take a screenshot\" and writes nothing.\n"
+        "Raises TypeError if filename is not a str, ValueError if it holds a NUL character,\n"
+        "OSError naming the file if it could not be written (a missing folder, no\n"
+        "permission), leaving no partial file, and RuntimeError before init(), after stop()\n"
+        "or from a thread other than init()'s. If _window is None it prints \"Window not\n"
+        "initialized, cannot take a screenshot\" and writes nothing.\n"
         "\n"
         "Example::\n"
         "\n"

@@ -26,6 +26,7 @@ inline const Name pointcloud{"_pointcloud"};
 inline const Name renderers{"_renderers"};
 inline const Name image_data{"_image_data"};
 inline const Name stopped{"_stopped"};
+inline const Name thread{"_thread"};
 }  // namespace field
 
 /// Module-level names, looked up in the module namespace at call time.
@@ -37,6 +38,7 @@ inline const Name vtk_renderer{"vtkRenderer"};
 inline const Name vtk_light{"vtkLight"};
 inline const Name vtk_window_to_image_filter{"vtkWindowToImageFilter"};
 inline const Name vtk_png_writer{"vtkPNGWriter"};
+inline const Name vtk_prop{"vtkProp"};
 inline const Name vtk_named_colors{"vtkNamedColors"};
 inline const Name vtk_image_data{"vtkImageData"};
 inline const Name vtk_image_mapper{"vtkImageMapper"};

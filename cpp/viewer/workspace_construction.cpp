@@ -1,5 +1,6 @@
 // workspace_construction.cpp: building a WorkspaceViewer and binding a project to it.
 #include "interfaces/scene_model.h"
+#include "window_checks.h"
 #include "workspace_viewer.h"
 
 namespace marnox::viewer::workspace {
@@ -27,6 +28,7 @@ nb::object construct(const Call& call) {
     nb::handle self = call.self();
     nb::handle size = call.arg(1);
     pyglue::require_exact_type(size, &PyTuple_Type, "size");
+    require_window_size(size);
 
     pyglue::setattr(self, field::size, size);
     nb::object ren = pyglue::call(call.global(global::vtk_renderer));
@@ -56,7 +58,8 @@ MethodDef construct_method() {
         "    pointcloud: if true, show the system's point cloud.\n"
         "\n"
         "The project is an empty Project until setProject(); nothing is opened or drawn\n"
-        "until init(). Raises TypeError if size is not a tuple.\n"
+        "until init(). Raises TypeError if size is not a tuple, ValueError if it holds\n"
+        "integers outside 1 to MAX_WINDOW_SIZE (16384).\n"
         "\n"
         "Example::\n"
         "\n"
@@ -76,6 +79,7 @@ MethodDef construct_method() {
 /// `setProject(project)`: binds the caller's object itself, then rebuilds the scene.
 nb::object set_project(const Call& call) {
     nb::handle self = call.self();
+    require_window_thread(self, "setProject");
     pyglue::setattr(self, field::project, call.arg(1));
     pyglue::call_method(self, method::refresh_workspace);
     return nb::none();

@@ -8,6 +8,18 @@ namespace {
 const Name append{"append"};
 const KwNames scale{"scale"};
 
+/// Refuses with TypeError an `actor` that is neither a vtkProp nor None.
+void require_prop(const Call& call, nb::handle actor) {
+    if (actor.is_none())
+        return;
+    int is_prop = PyObject_IsInstance(actor.ptr(), call.global(global::vtk_prop).ptr());
+    if (is_prop < 0)
+        pyglue::raise_current();
+    if (!is_prop)
+        pyglue::raise(PyExc_TypeError, "_getActor() must return a vtkProp, not %.200s",
+                      Py_TYPE(actor.ptr())->tp_name);
+}
+
 }  // namespace
 
 /// `_refreshWorkspace()`: removes the tracked actors (never the overlays, which are not
@@ -92,10 +104,13 @@ MethodDef add_group_method() {
 }
 
 /// `addElement(element)`: tracks the element's actor before adding it, so a failing
-/// AddActor still leaves it for the next rebuild to remove.
+/// AddActor still leaves it for the next rebuild to remove. Only what AddActor and
+/// RemoveActor take (a vtkProp or None) is tracked: anything else would make every
+/// later rebuild fail.
 nb::object add_element(const Call& call) {
     nb::handle self = call.self();
     nb::object actor = model::VisualElement{call.arg(1)}.actor();
+    require_prop(call, actor);
     nb::object actors = pyglue::getattr(self, field::actors);
     if (PyList_CheckExact(actors.ptr())) {
         if (PyList_Append(actors.ptr(), actor.ptr()) != 0)
@@ -114,8 +129,9 @@ MethodDef add_element_method() {
         "Parameters:\n"
         "    element: a VisualElement (anything with _getActor()).\n"
         "\n"
-        "The actor is appended to _actors, then added to the renderer. Nothing is checked:\n"
-        "an element added twice has its actor added twice. Returns None.\n"
+        "The actor is appended to _actors, then added to the renderer; an element added\n"
+        "twice has its actor added twice. Raises TypeError, tracking nothing, if the actor\n"
+        "is neither a vtkProp nor None. Returns None.\n"
         "\n"
         "Example::\n"
         "\n"

@@ -3,6 +3,7 @@
 
 #include "host.h"
 #include "viewer_classes.h"
+#include "window_checks.h"
 
 namespace marnox::viewer {
 namespace {
@@ -17,9 +18,10 @@ void use_trackball(const Call& call, nb::handle interactor) {
 
 /// The window takes `_size` and the viewer's one renderer before its first frame.
 void size_and_attach_renderer(const Call& call, nb::handle window) {
-    nb::handle self = call.self();
-    call_method(window, vtk::set_size, pyglue::getattr(self, field::size));
-    call_method(window, vtk::add_renderer, call_method(self, workspace::method::get_renderer));
+    nb::object size = pyglue::getattr(call.self(), field::size);
+    require_window_size(size);
+    call_method(window, vtk::set_size, size);
+    call_method(window, vtk::add_renderer, checked_renderer(call));
 }
 
 /// The camera is fitted to the scene of the first frame, then the fitted view drawn.
@@ -54,8 +56,12 @@ MethodDef init_method() {
         "the title, then calls render(), resetCamera() and render() again, so the first\n"
         "frame shown has the camera fitted to the scene. Returns None.\n"
         "\n"
-        "Raises RuntimeError after stop(), and on screen when VTK has no display to open\n"
-        "the window on (then use offscreen=True).\n"
+        "Records the calling thread in _thread: only it may use the window afterwards.\n"
+        "\n"
+        "Raises RuntimeError after stop(), from a thread other than the first init()'s, and\n"
+        "on screen when VTK has no display to open the window on (then use\n"
+        "offscreen=True); ValueError if _size is out of range; TypeError if _getRenderer()\n"
+        "returns no vtkRenderer.\n"
         "\n"
         "Example::\n"
         "\n"
@@ -96,7 +102,13 @@ const char* const kDoc =
     "\n"
     "State lives in instance attributes, set by the constructor in this order: _size,\n"
     "_ren, _cam, _window, _interactor, _project, _actors, _trajectory, _pointcloud;\n"
-    "stop() adds _stopped.\n"
+    "init() adds _thread and stop() adds _stopped.\n"
+    "\n"
+    "The window belongs to the thread that calls init() (its identity, as\n"
+    "threading.get_ident() gives it, is _thread): from then on init, spin, render, stop,\n"
+    "screenshot and setProject raise RuntimeError on any other thread. size is two\n"
+    "integers from 1 to MAX_WINDOW_SIZE (16384); others raise ValueError from the\n"
+    "constructor and from init(), which applies _size.\n"
     "\n"
     "Example::\n"
     "\n"

@@ -139,7 +139,11 @@ def run_demo(out, robot=None):
     from marnox.project import Project
     from marnox.sample import build_sample_cell
 
-    os.makedirs(out, exist_ok=True)
+    try:
+        os.makedirs(out, exist_ok=True)
+    except (OSError, ValueError) as error:
+        reason = getattr(error, "strerror", None) or error
+        raise BadInput(f"{out!r}: cannot make the output folder ({reason})") from error
     project = Project()
     build_sample_cell(project, robot)
     project_file = os.path.join(out, "sample-cell" + MX_PROJECT_FILE_EXT)
@@ -169,14 +173,31 @@ def run_render(project_file, out, size, images):
         if path is not None:
             _require_ending(path, MX_IMAGE_FILE_EXT, "the picture")
             _require_output_folder(path)
-    if size[0] <= 0 or size[1] <= 0:
-        raise BadInput(f"--size {size[0]} {size[1]}: width and height must be positive")
+    from marnox.viewer import MAX_WINDOW_SIZE
+
+    if not all(0 < side <= MAX_WINDOW_SIZE for side in size):
+        raise BadInput(
+            f"--size {size[0]} {size[1]}: width and height must be from 1 to {MAX_WINDOW_SIZE}"
+        )
     project = load_project(project_file)
     write_workspace_png(project, out, size)
     print(f"wrote {out}")
     if images is not None:
         write_images_png(project, images, size)
         print(f"wrote {images}")
+
+
+def _quietly(make):
+    """``make()`` with VTK's warnings off: its first window warns when the display is
+    unreachable, and init() then says so in one line."""
+    from vtkmodules.vtkCommonCore import vtkLogger
+
+    verbosity = vtkLogger.GetCurrentVerbosityCutoff()
+    vtkLogger.SetStderrVerbosity(vtkLogger.VERBOSITY_ERROR)
+    try:
+        return make()
+    finally:
+        vtkLogger.SetStderrVerbosity(verbosity)
 
 
 def run_view(project_file):
@@ -186,9 +207,12 @@ def run_view(project_file):
     if not os.environ.get("DISPLAY"):
         raise BadInput("no display: 'view' needs DISPLAY set (use 'render' to write a PNG)")
     project = load_project(project_file)
-    viewer = WorkspaceViewer(trajectory=True, pointcloud=True)
+    viewer = _quietly(lambda: WorkspaceViewer(trajectory=True, pointcloud=True))
     viewer.setProject(project)
-    viewer.init()
+    try:
+        viewer.init()
+    except RuntimeError as error:
+        raise BadInput(f"display {os.environ['DISPLAY']}: {error}") from error
     viewer.spin()
     viewer.stop()
 

@@ -14,6 +14,7 @@ from vtkmodules.vtkRenderingCore import vtkActor2D as vtkActor2D
 from vtkmodules.vtkRenderingCore import vtkCamera as vtkCamera
 from vtkmodules.vtkRenderingCore import vtkImageMapper as vtkImageMapper
 from vtkmodules.vtkRenderingCore import vtkLight as vtkLight
+from vtkmodules.vtkRenderingCore import vtkProp as vtkProp
 from vtkmodules.vtkRenderingCore import vtkRenderer as vtkRenderer
 from vtkmodules.vtkRenderingCore import vtkRenderWindow as vtkRenderWindow
 from vtkmodules.vtkRenderingCore import vtkRenderWindowInteractor as vtkRenderWindowInteractor
@@ -31,6 +32,7 @@ from marnox.visual import VisualPointcloud as VisualPointcloud
 from marnox.visual import VisualTrajectory as VisualTrajectory
 
 NUMPY_TO_VTK_TYPE: Dict[Type[np.generic], int]
+MAX_WINDOW_SIZE: int
 
 class WorkspaceViewer:
     _size: tuple
@@ -42,6 +44,7 @@ class WorkspaceViewer:
     _actors: List[vtkActor]
     _trajectory: Optional[VisualTrajectory]
     _pointcloud: Optional[VisualPointcloud]
+    _thread: int
     def __init__(
         self, size: tuple = (800, 600), trajectory: bool = False, pointcloud: bool = False
     ) -> None: ...
@@ -78,6 +81,7 @@ class ImageViewer:
     _actors: List[vtkActor2D]
     _window: vtkRenderWindow
     _interactor: Optional[vtkRenderWindowInteractor]
+    _thread: int
     def __init__(self, size: tuple = (800, 600)) -> None: ...
     def setProject(self, project: Project) -> None: ...
     def _refreshProject(self) -> None: ...

@@ -1,0 +1,41 @@
+// shared_props.cpp: props shown by several windows, made safe to draw in each of them.
+//
+// A mapper keeps its buffers in one OpenGL context. When another window draws it, VTK releases
+// them in the middle of that frame, making the old context current first. VTK's EGL and OSMesa
+// windows never make the drawing window's context current again afterwards (their PopContext
+// does nothing), so the rest of the frame draws with the wrong context and Mesa crashes.
+// Releasing beforehand, outside the frame, leaves nothing for the frame to release; the frame
+// starts by making its own context current. X windows restore the context themselves.
+#include "shared_props.h"
+
+#include "window_checks.h"
+
+namespace marnox::viewer {
+namespace {
+
+const Name get_renderers{"GetRenderers"};
+const Name get_view_props{"GetViewProps"};
+const Name get_number_of_consumers{"GetNumberOfConsumers"};
+const Name release_graphics_resources{"ReleaseGraphicsResources"};
+
+/// Whether `prop` is in more than one viewport: each renderer showing it is a consumer.
+bool is_shared(nb::handle prop) {
+    nb::object consumers = pyglue::call_method(prop, get_number_of_consumers);
+    long count = PyLong_AsLong(consumers.ptr());
+    if (count == -1 && PyErr_Occurred())
+        pyglue::raise_current();
+    return count > 1;
+}
+
+}  // namespace
+
+void release_shared_props(nb::handle window) {
+    if (!renders_off_screen_only(window))
+        return;
+    for (nb::handle renderer : pyglue::call_method(window, get_renderers))
+        for (nb::handle prop : pyglue::call_method(renderer, get_view_props))
+            if (is_shared(prop))
+                pyglue::call_method(prop, release_graphics_resources, window);
+}
+
+}  // namespace marnox::viewer

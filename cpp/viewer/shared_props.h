@@ -1,0 +1,13 @@
+// shared_props.h: handing props that several windows show over to the window about to draw.
+#pragma once
+
+#include "viewer_names.h"
+
+namespace marnox::viewer {
+
+/// For an EGL or OSMesa window: releases, outside any frame, the graphics resources of every
+/// prop in `window`'s renderers that another viewport shows too, so that the next frame of
+/// `window` uploads them afresh.
+void release_shared_props(nb::handle window);
+
+}  // namespace marnox::viewer
