@@ -1,4 +1,5 @@
-// module.cpp: marnox.viewer: its imports, the NUMPY_TO_VTK_TYPE table and the two viewer classes.
+// module.cpp: marnox.viewer: imports, NUMPY_TO_VTK_TYPE, the viewer classes, _release_shared_props.
+#include "shared_props.h"
 #include "viewer_classes.h"
 #include "window_checks.h"
 
@@ -68,6 +69,7 @@ void exec(nb::handle module) {
     nb::setattr(module, "MAX_WINDOW_SIZE", nb::int_(kMaxWindowSide));
     define_workspace_viewer(module);
     define_image_viewer(module);
+    define_release_shared_props(module);
 }
 
 }  // namespace

@@ -38,4 +38,14 @@ void release_shared_props(nb::handle window) {
                 pyglue::call_method(prop, release_graphics_resources, window);
 }
 
+void define_release_shared_props(nb::handle module) {
+    const char* doc =
+        "What init() and screenshot() do before they draw, for code that draws a viewer's\n"
+        "window itself (marnox.web's captures): on an EGL or OSMesa window, releases the\n"
+        "graphics resources of the props that another renderer shows too. Returns None.\n";
+    nb::setattr(module, "_release_shared_props",
+                nb::cpp_function(release_shared_props, nb::scope(module),
+                                 nb::name("_release_shared_props"), nb::arg("window"), doc));
+}
+
 }  // namespace marnox::viewer
