@@ -7,7 +7,10 @@ import subprocess
 import sys
 import textwrap
 
+import numpy as np
 import pytest
+from vtkmodules.util import numpy_support
+from vtkmodules.vtkIOImage import vtkJPEGReader, vtkPNGReader
 
 
 def run_child(script, *arguments, display=True):
@@ -61,6 +64,96 @@ def test_two_off_screen_viewers_without_a_display_draw_the_same_picture(tmp_path
     result = run_child(TWO_VIEWERS, tmp_path, "off", "off", display=False)
     assert result.returncode == 0, result.stderr
     assert (tmp_path / "0.png").read_bytes() == (tmp_path / "1.png").read_bytes()
+
+
+WEB_VIEWS_BESIDE_A_VIEWER = """
+    import asyncio, json, queue, sys, threading
+    import aiohttp
+    from marnox.project import Project
+    from marnox.sample import build_sample_cell
+    from marnox.viewer import WorkspaceViewer
+    from marnox.web import WebView
+
+    out, order = sys.argv[1], sys.argv[2:]
+    project = Project()
+    build_sample_cell(project)
+    own = WorkspaceViewer(size=(160, 120), trajectory=True, pointcloud=True)
+    own.setProject(project)
+    own.init(offscreen=True)
+    own.screenshot(f"{out}/alone.png")
+
+    def watched_view():
+        # A started web view of the project, and the frames a browser receives from it.
+        view = WebView(project, port=0, size=(160, 120))
+        view.start()
+        frames = queue.Queue()
+
+        async def browse():
+            async with aiohttp.ClientSession() as session:
+                async with session.ws_connect(view.url + "ws") as socket:
+                    async for message in socket:
+                        frames.put(message.data)
+                        name = ("workspace", "images")[message.data[0]]
+                        await socket.send_str(json.dumps({"type": "ack", "view": name}))
+
+        threading.Thread(target=asyncio.run, args=(browse(),), daemon=True).start()
+        return view, frames
+
+    def web_frame(view, frames, path):
+        # A turn of the camera makes the next capture a new picture, which the browser gets.
+        view.workspace_viewer._cam.Azimuth(10)
+        while True:
+            view.update()
+            try:
+                frame = frames.get(timeout=0.05)
+            except queue.Empty:
+                continue
+            if frame[0] == 0:
+                with open(path, "wb") as file:
+                    file.write(frame[1:])
+                return
+
+    views = {name: watched_view() for name in order if name != "own"}
+    for step in range(2):
+        for name in order:
+            if name == "own":
+                own.screenshot(f"{out}/own{step}.png")
+            else:
+                web_frame(*views[name], f"{out}/{name}{step}.jpg")
+    for name, (view, _) in views.items():
+        view.workspace_viewer.screenshot(f"{out}/{name}.png")
+        view.stop()
+"""
+
+
+def picture(path):
+    """The RGB pixels of a PNG or JPEG file, as a (height, width, 3) array of ints."""
+    reader = vtkPNGReader() if path.suffix == ".png" else vtkJPEGReader()
+    reader.SetFileName(str(path))
+    reader.Update()
+    image = reader.GetOutput()
+    width, height, _ = image.GetDimensions()
+    scalars = numpy_support.vtk_to_numpy(image.GetPointData().GetScalars())
+    return scalars.reshape(height, width, -1)[..., :3].astype(int)
+
+
+@pytest.mark.parametrize("order", [("web", "own"), ("own", "web"), ("web", "web_too")])
+def test_web_views_and_a_viewer_of_one_project_draw_off_screen(tmp_path, order):
+    pytest.importorskip("aiohttp", reason="marnox[web] is not installed")
+    result = run_child(WEB_VIEWS_BESIDE_A_VIEWER, tmp_path, *order, display=False)
+    assert result.returncode == 0, result.stderr
+    alone = picture(tmp_path / "alone.png")
+    for shot in tmp_path.glob("own*.png"):
+        assert np.array_equal(picture(shot), alone)
+    for name in order:
+        if name == "own":
+            continue
+        # A browser's last frame is its web view's window as a screenshot draws it, but for
+        # the few pixels at edges that JPEG blurs.
+        web, expected = picture(tmp_path / f"{name}1.jpg"), picture(tmp_path / f"{name}.png")
+        assert web.shape == expected.shape
+        assert (np.abs(web - expected).max(axis=2) > 64).mean() < 0.01
+        assert len(np.unique(web.reshape(-1, 3) // 32, axis=0)) > 3
 
 
 HOSTILE_SIZES = """

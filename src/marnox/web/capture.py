@@ -5,6 +5,8 @@ from __future__ import annotations
 from vtkmodules.vtkIOImage import vtkJPEGWriter
 from vtkmodules.vtkRenderingCore import vtkWindowToImageFilter
 
+from marnox.viewer import _release_shared_props
+
 # Small frames at no visible loss for a shaded scene.
 JPEG_QUALITY = 85
 
@@ -13,6 +15,7 @@ class FrameGrabber:
     """Draws ``window`` anew, reads it back and encodes it, on the thread that owns VTK."""
 
     def __init__(self, window):
+        self._window = window
         self._capture = vtkWindowToImageFilter()
         self._capture.SetInput(window)
         self._capture.SetInputBufferTypeToRGB()
@@ -25,7 +28,11 @@ class FrameGrabber:
 
     def grab(self):
         """The window as JPEG bytes, or None when it shows what the last grab showed."""
-        # The filter draws the window before reading it, and only if it was modified.
+        # The filter draws the window before reading it, and only if it was modified. Props
+        # that another window shows too (the user's own viewer of the project, another web
+        # view) are let go of first: on EGL and OSMesa, a frame that finds their buffers in
+        # another window's context crashes.
+        _release_shared_props(self._window)
         self._capture.Modified()
         self._capture.Update()
         pixels = self._capture.GetOutput().GetPointData().GetScalars()
