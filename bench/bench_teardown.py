@@ -6,6 +6,7 @@ and VTK's vertex-buffer cache searches all of its entries for each buffer it let
 2.0 would be linear growth and 4.0 quadratic.
 """
 
+import statistics
 import tempfile
 import time
 
@@ -48,10 +49,14 @@ def _teardown_seconds(count, folder):
     return rebuild, time.perf_counter() - start
 
 
-def growth_rows(target=2.5):
-    """Rows of the 20,000-box times against the 10,000-box ones."""
+def growth_rows(target=2.5, rounds=3):
+    """Rows of the 20,000-box times against the 10,000-box ones, medians of interleaved rounds."""
+    samples = {count: [] for count in SIZES}
     with tempfile.TemporaryDirectory() as folder:
-        small, large = (_teardown_seconds(count, folder) for count in SIZES)
+        for _ in range(rounds):
+            for count in SIZES:
+                samples[count].append(_teardown_seconds(count, folder))
+    small, large = ([statistics.median(times) for times in zip(*samples[count])] for count in SIZES)
     against = f"{SIZES[0]:,} boxes"
     rows = []
     for index, case in enumerate(("setProject() after a screenshot", "stop() after a screenshot")):

@@ -257,6 +257,26 @@ def test_late_actors_draw_the_data_set_before(element, fill):
     assert mapper.GetInput().GetNumberOfPoints() == 40
 
 
+@pytest.mark.parametrize(
+    "make, halfExtents",
+    [
+        (lambda k: VisualBox((0.2 * k, 0.4 * k, 0.6 * k)), (0.1, 0.2, 0.3)),
+        (lambda k: VisualCylinder(0.1 * k, 0.6 * k), (0.1, 0.1, 0.3)),
+        (lambda k: VisualSphere(0.3 * k), (0.3, 0.3, 0.3)),
+    ],
+    ids=["box", "cylinder", "sphere"],
+)
+def test_shapes_of_a_kind_share_one_surface_sized_by_their_actor(make, halfExtents):
+    # A surface per shape made taking down a window's buffers quadratic in the shape count.
+    small, large = (make(k)._getActor() for k in (1, 2))
+    assert small.GetMapper().GetInput() is large.GetMapper().GetInput()
+    for k, actor in ((1, small), (2, large)):
+        bounds = np.array(actor.GetBounds()).reshape(3, 2)
+        # The sphere's facets reach its radius only at the poles.
+        np.testing.assert_allclose(bounds[:, 1], np.multiply(halfExtents, k), rtol=0.01)
+        np.testing.assert_allclose(bounds[:, 0], -bounds[:, 1])
+
+
 # Items and links
 
 

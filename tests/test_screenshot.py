@@ -68,6 +68,18 @@ def test_on_screen_screenshot(display, tmp_path):
     viewer.stop()
 
 
+def test_a_box_of_no_height_is_drawn_lit_in_its_colour(tmp_path):
+    # A zero scale would leave VTK no inverse to turn the normals with: the box would be black.
+    viewer = WorkspaceViewer(size=SIZE)
+    viewer.addElement(VisualBox((0.3, 0.3, 0.0), color=(1, 0, 0), offset=Pose((0, 0, 0.2))))
+    viewer.init(offscreen=True)
+    target = tmp_path / "flat.png"
+    viewer.screenshot(str(target))
+    viewer.stop()
+    red, green, blue = read_png(target)[SIZE[1] // 2, SIZE[0] // 2, :3].astype(int)
+    assert red > 100 and green < 40 and blue < 40
+
+
 class Recorder:
     def __init__(self, log, label):
         self.log, self.label = log, label

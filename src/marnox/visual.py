@@ -7,6 +7,7 @@ actor is built when first asked for.
 
 from __future__ import annotations
 
+import functools
 import os
 
 import numpy as np
@@ -41,6 +42,69 @@ def _mappedActor(algorithm):
     actor = vtkActor()
     actor.SetMapper(mapper)
     return actor
+
+
+def _scaledActor(polydata, scale):
+    mapper = vtkPolyDataMapper()
+    mapper.SetInputData(polydata)
+    actor = vtkActor()
+    actor.SetMapper(mapper)
+    # The actor's own scale applies before the pose in its user matrix.
+    actor.SetScale(*scale)
+    return actor
+
+
+def _detachedOutput(algorithm):
+    algorithm.Update()
+    surface = vtkPolyData()
+    # A copy of the output, so that the surface is not tied to the pipeline that made it.
+    surface.ShallowCopy(algorithm.GetOutput())
+    return surface
+
+
+# Every box, cylinder and sphere draws one of these few surfaces, sized by its
+# actor's scale. Shared data arrays keep the window's buffer cache to one entry
+# per kind; VTK searches that whole cache for each buffer it releases, so a
+# surface per element made taking a large scene down quadratic in its size.
+@functools.cache
+def _unitCube():
+    """Edges 1 long, centred on the origin."""
+    return _detachedOutput(vtkCubeSource())
+
+
+@functools.cache
+def _unitCylinder():
+    """Radius 1 and height 1, centred on the origin, along z."""
+    source = vtkCylinderSource()
+    source.SetRadius(1.0)
+    source.SetResolution(32)
+    # vtkCylinderSource runs along y; turn it onto z.
+    toZ = vtkTransform()
+    toZ.RotateX(90.0)
+    turn = vtkTransformFilter()
+    turn.SetTransform(toZ)
+    turn.SetInputConnection(source.GetOutputPort())
+    return _detachedOutput(turn)
+
+
+@functools.cache
+def _unitSphere():
+    """Radius 1, centred on the origin."""
+    source = vtkSphereSource()
+    source.SetRadius(1.0)
+    source.SetThetaResolution(24)
+    source.SetPhiResolution(16)
+    return _detachedOutput(source)
+
+
+# The least length a shape is drawn with. VTK's sources made a shape with a zero
+# or negative length flat, and it still is; but a scale of exactly zero would
+# leave VTK no inverse to turn the normals with, and a flat box would draw black.
+_FLAT = 1e-12
+
+
+def _lengths(*values):
+    return tuple(max(value, _FLAT) for value in values)
 
 
 def _idArray(ids):
@@ -101,7 +165,7 @@ class VisualElement:
 
 
 class VisualShape(VisualElement):
-    """A solid of one colour built from a VTK source; base of box, cylinder, sphere."""
+    """A solid of one colour: a unit surface scaled to size; base of box, cylinder, sphere."""
 
     def __init__(self, color, opacity, offset):
         super().__init__(offset)
@@ -110,13 +174,16 @@ class VisualShape(VisualElement):
         self._opacity = float(opacity)
 
     def _createActor(self):
-        actor = _mappedActor(self._createSource())
+        actor = _scaledActor(self._unitSurface(), self._unitScale())
         prop = actor.GetProperty()
         prop.SetColor(*self._color)
         prop.SetOpacity(self._opacity)
         return actor
 
-    def _createSource(self):
+    def _unitSurface(self):
+        raise NotImplementedError
+
+    def _unitScale(self):
         raise NotImplementedError
 
     def color(self):
@@ -136,12 +203,11 @@ class VisualBox(VisualShape):
         super().__init__(color, opacity, offset)
         self._size = _checks.finiteVector(size, "size")
 
-    def _createSource(self):
-        source = vtkCubeSource()
-        source.SetXLength(self._size[0])
-        source.SetYLength(self._size[1])
-        source.SetZLength(self._size[2])
-        return source
+    def _unitSurface(self):
+        return _unitCube()
+
+    def _unitScale(self):
+        return _lengths(*self._size)
 
     def size(self):
         """Edge lengths ``(x, y, z)``."""
@@ -157,18 +223,11 @@ class VisualCylinder(VisualShape):
         self._radius = _checks.finite(radius, "radius")
         self._height = _checks.finite(height, "height")
 
-    def _createSource(self):
-        source = vtkCylinderSource()
-        source.SetRadius(self._radius)
-        source.SetHeight(self._height)
-        source.SetResolution(32)
-        # vtkCylinderSource runs along y; turn it onto z.
-        toZ = vtkTransform()
-        toZ.RotateX(90.0)
-        turn = vtkTransformFilter()
-        turn.SetTransform(toZ)
-        turn.SetInputConnection(source.GetOutputPort())
-        return turn
+    def _unitSurface(self):
+        return _unitCylinder()
+
+    def _unitScale(self):
+        return _lengths(self._radius, self._radius, self._height)
 
     def radius(self):
         """Cylinder radius."""
@@ -187,12 +246,11 @@ class VisualSphere(VisualShape):
         super().__init__(color, opacity, offset)
         self._radius = _checks.finite(radius, "radius")
 
-    def _createSource(self):
-        source = vtkSphereSource()
-        source.SetRadius(self._radius)
-        source.SetThetaResolution(24)
-        source.SetPhiResolution(16)
-        return source
+    def _unitSurface(self):
+        return _unitSphere()
+
+    def _unitScale(self):
+        return _lengths(self._radius, self._radius, self._radius)
 
     def radius(self):
         """Sphere radius."""
@@ -227,14 +285,10 @@ class VisualMesh(VisualShape):
         self._polydata = readMesh(self._path)
 
     def _createActor(self):
-        mapper = vtkPolyDataMapper()
-        mapper.SetInputData(self._polydata)
+        actor = _scaledActor(self._polydata, self._scale)
+        mapper = actor.GetMapper()
         mapper.SetScalarVisibility(self._color is None)
         mapper.SetColorModeToDirectScalars()
-        actor = vtkActor()
-        actor.SetMapper(mapper)
-        # The actor's own scale applies before the pose in its user matrix.
-        actor.SetScale(*self._scale)
         prop = actor.GetProperty()
         prop.SetColor(*(_MESH_GREY if self._color is None else self._color))
         prop.SetOpacity(self._opacity)
