@@ -179,6 +179,7 @@ class Mirror:
         lambda cls, p: cls(1),
         lambda cls, p: cls(x=1),
         lambda cls, p: p.save(fil="a"),
+        lambda cls, p: p.save("a", slf="b"),
         lambda cls, p: p.save("a", file="b"),
         lambda cls, p: cls.save(p, "a", file="b"),
         lambda cls, p: cls.save(p, file="a", self=p),

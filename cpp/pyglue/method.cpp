@@ -74,6 +74,29 @@ Py_ssize_t find_param(MethodObject* m, PyObject* key) {
     return -1;
 }
 
+/// The interpreter's TypeError for a keyword that names no parameter. From 3.13 on the
+/// interpreter adds the nearest parameter name when one is near enough; asking its own
+/// suggestion code keeps the choice the same as for a Python function.
+PyObject* unexpected_keyword(MethodObject* m, PyObject* key) noexcept {
+#if PY_VERSION_HEX >= 0x030D0000
+    try {
+        nb::object suggest = nb::module_::import_("_suggestions").attr("_generate_suggestions");
+        nb::object nearest = suggest(nb::list(nb::handle(m->names)), nb::handle(key));
+        if (!nearest.is_none()) {
+            PyErr_Format(PyExc_TypeError,
+                         "%U() got an unexpected keyword argument '%S'. Did you mean '%S'?",
+                         m->qualname, key, nearest.ptr());
+            return nullptr;
+        }
+    } catch (...) {
+        set_error_from_current_exception();
+        return nullptr;
+    }
+#endif
+    PyErr_Format(PyExc_TypeError, "%U() got an unexpected keyword argument '%S'", m->qualname, key);
+    return nullptr;
+}
+
 /// Binds keywords and defaults, raising the interpreter's usual TypeErrors, in
 /// the interpreter's order: keyword errors, then surplus positionals, then
 /// missing arguments.
@@ -89,11 +112,8 @@ PyObject* call_general(MethodObject* m, PyObject* const* args, Py_ssize_t n_args
         Py_ssize_t index = find_param(m, key);
         if (index == -2)
             return nullptr;
-        if (index < 0) {
-            PyErr_Format(PyExc_TypeError, "%U() got an unexpected keyword argument '%S'",
-                         m->qualname, key);
-            return nullptr;
-        }
+        if (index < 0)
+            return unexpected_keyword(m, key);
         if (slots[static_cast<size_t>(index)]) {
             PyErr_Format(PyExc_TypeError, "%U() got multiple values for argument '%S'", m->qualname,
                          key);
