@@ -3,8 +3,8 @@
 protoc's own Python output opens with a check that ties it to one major version of
 the runtime: older runtimes refuse it, the next major warns, the one after refuses.
 This module carries the same serialized descriptor and builds its classes through the
-same builder calls, without that check, so it loads on every runtime from 5.26 on
-(the oldest the package supports) to the newest.
+same builder calls, without that check, so one build loads without a warning on every
+runtime the package supports, whichever protoc generated it.
 
 usage: write_pb2.py PROTO_ROOT PROTO_FILE OUTPUT
 """
