@@ -62,7 +62,7 @@ def _viewer(images):
 def _straightforward(image_viewer):
     """The refresh written with NumPy and numpy_support: two copies per image."""
     images = image_viewer._project.system().images()
-    for image, image_data in zip(images, image_viewer._image_data):
+    for image, image_data in zip(images, image_viewer._image_data, strict=False):
         flipped = np.flipud(image)
         vtk_type = viewer.NUMPY_TO_VTK_TYPE[image.dtype.type]
         array = numpy_support.numpy_to_vtk(np.ravel(flipped), deep=True, array_type=vtk_type)
@@ -75,7 +75,7 @@ def _straightforward(image_viewer):
 
 
 def _copy_floor(images, targets):
-    for image, target in zip(images, targets):
+    for image, target in zip(images, targets, strict=True):
         np.copyto(target, image)
 
 
@@ -102,7 +102,7 @@ def run(rounds: int = 30) -> List[dict]:
     times = [{name: [] for name in case} for case in variants]
     faults = [[] for _ in variants]
     for _ in range(rounds):
-        for case, case_times, case_faults in zip(variants, times, faults):
+        for case, case_times, case_faults in zip(variants, times, faults, strict=True):
             for name, call in case.items():
                 _SCRATCH.fill(len(case_times[name]))
                 faults_before = resource.getrusage(resource.RUSAGE_SELF).ru_minflt
@@ -113,7 +113,7 @@ def run(rounds: int = 30) -> List[dict]:
                     faults_after = resource.getrusage(resource.RUSAGE_SELF).ru_minflt
                     case_faults.append(faults_after - faults_before)
     rows = []
-    for (name, _, _), case_times, case_faults in zip(CASES, times, faults):
+    for (name, _, _), case_times, case_faults in zip(CASES, times, faults, strict=True):
         median = {variant: statistics.median(values) for variant, values in case_times.items()}
         rows.append(
             {

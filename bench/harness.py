@@ -48,4 +48,8 @@ def print_table(rows):
         )
     widths = [max(len(str(line[i])) for line in lines) for i in range(len(header))]
     for line in lines:
-        print("  ".join(str(cell).ljust(width) for cell, width in zip(line, widths)).rstrip())
+        print(
+            "  ".join(
+                str(cell).ljust(width) for cell, width in zip(line, widths, strict=True)
+            ).rstrip()
+        )

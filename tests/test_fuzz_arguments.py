@@ -45,7 +45,7 @@ def instances():
     return {cls: cls() for cls in CLASSES}
 
 
-@pytest.mark.parametrize("cls, name", methods())
+@pytest.mark.parametrize("cls, name", list(methods()))
 def test_signature_errors_are_type_errors(cls, name, instances):
     method = getattr(instances[cls], name)
     params = parameters(cls, name)

@@ -356,7 +356,7 @@ def placedScene(askFirst):
 def test_actors_start_where_their_elements_were_placed():
     early, late = placedScene(askFirst=True), placedScene(askFirst=False)
     assert np.allclose(late[0][:3, 3], (1, 0.5, 1.2))
-    assert all(np.allclose(a, b, atol=1e-12) for a, b in zip(early, late))
+    assert all(np.allclose(a, b, atol=1e-12) for a, b in zip(early, late, strict=True))
 
 
 def test_fixed_links_ignore_their_position_and_robot_pose_moves_links():
@@ -461,7 +461,9 @@ def test_snapshot_round_trips_through_json(sample):
     before = [e for n in allNodes(original) for e in n._getVisualGroup().elements()]
     after = [e for n in allNodes(restored) for e in n._getVisualGroup().elements()]
     assert len(before) == len(after)
-    assert all(np.allclose(userMatrix(a), userMatrix(b)) for a, b in zip(before, after))
+    assert all(
+        np.allclose(userMatrix(a), userMatrix(b)) for a, b in zip(before, after, strict=True)
+    )
 
 
 def test_restored_workspace_builds_actors_only_when_asked(sample, builtActors):
@@ -471,7 +473,7 @@ def test_restored_workspace_builds_actors_only_when_asked(sample, builtActors):
     elements = [e for n in allNodes(restored) for e in n._getVisualGroup().elements()]
     actors = [e._getActor() for e in elements]
     assert len(builtActors) == len(elements)
-    assert all(e._getActor() is actor for e, actor in zip(elements, actors))
+    assert all(e._getActor() is actor for e, actor in zip(elements, actors, strict=True))
     assert len(builtActors) == len(elements)
 
 

@@ -44,7 +44,7 @@ def stub_signatures():
                 )
 
 
-@pytest.mark.parametrize("module_name, class_name, definition", stub_signatures())
+@pytest.mark.parametrize("module_name, class_name, definition", list(stub_signatures()))
 def test_stub_signature_matches_runtime(module_name, class_name, definition):
     method = getattr(getattr(importlib.import_module(module_name), class_name), definition.name)
     runtime = list(inspect.signature(method).parameters.values())
@@ -57,7 +57,7 @@ def test_stub_signature_matches_runtime(module_name, class_name, definition):
     runtime_defaults = [p.default for p in runtime if p.default is not p.empty]
     assert stub_defaults == runtime_defaults
 
-    for argument, parameter in zip(arguments.args, runtime):
+    for argument, parameter in zip(arguments.args, runtime, strict=True):
         if parameter.annotation is not parameter.empty:
             assert ast.unparse(argument.annotation) == parameter.annotation
     returns = method.__annotations__.get("return")
