@@ -3,10 +3,10 @@
 PYTHON ?= python3
 DEMO_OUT ?= marnox-demo
 
-SOURCES := CMakeLists.txt pyproject.toml $(shell find cpp src proto -type f \
+SOURCES := CMakeLists.txt pyproject.toml tools/write_pb2.py $(shell find cpp src proto -type f \
 	\( -name '*.cpp' -o -name '*.h' -o -name '*.py' -o -name '*.pyi' -o -name '*.proto' -o -name 'py.typed' \))
 
-.PHONY: all demo test lint format sanitize bench fuzz soak
+.PHONY: all demo test lint format sanitize matrix bench fuzz soak
 
 all: build/.installed
 
@@ -25,12 +25,12 @@ test: build/.installed
 	$(PYTHON) -m pytest -q
 
 lint: build/.deps
-	$(PYTHON) -m ruff check src tests bench
-	$(PYTHON) -m ruff format --check src tests bench
+	$(PYTHON) -m ruff check src tests bench tools
+	$(PYTHON) -m ruff format --check src tests bench tools
 	clang-format --dry-run -Werror $(shell find cpp -name '*.cpp' -o -name '*.h')
 
 format: build/.deps
-	$(PYTHON) -m ruff format src tests bench
+	$(PYTHON) -m ruff format src tests bench tools
 	clang-format -i $(shell find cpp -name '*.cpp' -o -name '*.h')
 
 # The test suite against a build with AddressSanitizer and UndefinedBehaviorSanitizer,
@@ -51,6 +51,15 @@ sanitize: build/.deps build/keep_loaded.so
 	LSAN_OPTIONS=suppressions=$(CURDIR)/tools/lsan.supp:print_suppressions=0 \
 	UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
 	MARNOX_SANITIZE=1 PYTHONMALLOC=malloc $(SANITIZE_VENV)/bin/python -m pytest -q -p no:cacheprovider
+
+# The whole suite on Python 3.10 with the oldest numpy, VTK and protobuf the metadata allows,
+# and on 3.12 and 3.13 with the newest, each in its own virtual environment.
+build/oldest-pins.txt: pyproject.toml tools/oldest_pins.py
+	@mkdir -p build
+	$(PYTHON) tools/oldest_pins.py pyproject.toml > $@.tmp && mv $@.tmp $@
+
+matrix: build/.deps build/oldest-pins.txt
+	OLDEST_PINS=build/oldest-pins.txt bash tools/run_matrix.sh
 
 # Every benchmark, as one table of medians and ratios to baselines run alongside.
 bench: build/.installed

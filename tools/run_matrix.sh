@@ -1,0 +1,57 @@
+#!/usr/bin/env bash
+# The whole test suite on Python 3.10, 3.12 and 3.13, each in a new virtual environment
+# that pip fills from the package's metadata (pip install ".[test]", build isolation on):
+# 3.10 with the oldest numpy, VTK and protobuf the metadata allows (the pins in
+# OLDEST_PINS), 3.12 and 3.13 with the newest. Ends with one line per run: Python,
+# dependency versions, test count and time. Fails if any run failed.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+OLDEST_PINS=${OLDEST_PINS:-build/oldest-pins.txt}
+REPORT_VERSIONS='import platform; from importlib.metadata import version as v
+print("Python", platform.python_version(), *(f"{p} {v(p)}" for p in ("numpy", "vtk", "protobuf")))'
+
+# The installed CPython of a minor version (e.g. 3.10): pyenv's, else the newest in its folder.
+interpreter() {
+  local prefix
+  prefix=$(pyenv prefix "$1" 2>/dev/null) \
+    || prefix=$(ls -d "${PYENV_ROOT:-$HOME/.pyenv}/versions/$1".* 2>/dev/null | sort -V | tail -n 1)
+  [ -n "$prefix" ] && [ -x "$prefix/bin/python" ] || return 1
+  echo "$prefix/bin/python"
+}
+
+summary=()
+failed=0
+
+# run NAME MINOR [pip install options...]
+run() {
+  local name=$1 minor=$2
+  shift 2
+  local venv=build/venv-$name log=build/matrix-$name.log start=$SECONDS python outcome versions
+  echo "== $name: Python $minor $*"
+  rm -rf "$venv"
+  if ! python=$(interpreter "$minor"); then
+    summary+=("$name: no Python $minor found")
+    failed=1
+    return
+  fi
+  if "$python" -m venv "$venv" \
+    && "$venv/bin/python" -m pip install -q --disable-pip-version-check "$@" ".[test]" >"$log" 2>&1; then
+    versions=$("$venv/bin/python" -c "$REPORT_VERSIONS")
+    "$venv/bin/python" -m pytest -q -p no:cacheprovider >>"$log" 2>&1 || failed=1
+    outcome=$(tail -n 1 "$log")
+  else
+    versions="Python $minor"
+    outcome="install failed (see $log)"
+    failed=1
+  fi
+  summary+=("$name: $versions | $outcome | $((SECONDS - start)) s in all")
+  tail -n 1 "$log"
+}
+
+run oldest 3.10 -c "$OLDEST_PINS"
+run py312 3.12
+run newest 3.13 --upgrade
+
+printf '%s\n' "== matrix" "${summary[@]}"
+exit "$failed"
