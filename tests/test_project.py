@@ -64,7 +64,9 @@ def test_accessors_return_the_held_objects_and_follow_the_dict():
     held = (object(), object(), {})
     project._system, project._workspace, project._behaviors = held
     assert (project.system(), project.workspace(), project.behaviors()) == held
-    assert all(a is b for a, b in zip((project.system(), project.workspace()), held[:2], strict=True))
+    assert all(
+        a is b for a, b in zip((project.system(), project.workspace()), held[:2], strict=True)
+    )
     assert project.behaviors() is held[2] is project.behaviors()
     workspace = Workspace()
     assert project.setWorkspace(workspace) is None
