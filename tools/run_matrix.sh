@@ -28,7 +28,7 @@ run() {
   local name=$1 minor=$2
   shift 2
   local venv=build/venv-$name log=build/matrix-$name.log start=$SECONDS python outcome versions
-  echo "== $name: Python $minor $*"
+  echo "== $name: Python $minor${*:+ $*}"
   rm -rf "$venv"
   if ! python=$(interpreter "$minor"); then
     summary+=("$name: no Python $minor found")
