@@ -187,7 +187,7 @@ class BaselineImageViewer:
     def _refreshProject(self):
         for renderer in self._renderers:
             renderer.GetActors().RemoveAllItems()
-        for actor, renderer in zip(self._actors, self._renderers):
+        for actor, renderer in zip(self._actors, self._renderers, strict=False):
             renderer.RemoveActor(actor)
         for renderer in self._renderers:
             self._window.RemoveRenderer(renderer)
@@ -238,7 +238,7 @@ class BaselineImageViewer:
 
     def _updateImages(self):
         images = self._project.system().images()
-        for image, image_data in zip(images, self._image_data):
+        for image, image_data in zip(images, self._image_data, strict=False):
             vtk_type = NUMPY_TO_VTK_TYPE[image.dtype.type]
             flat = np.ravel(np.flipud(image))
             array = numpy_support.numpy_to_vtk(flat, deep=True, array_type=vtk_type)

@@ -242,14 +242,14 @@ def deep_tree(workspace, kind, depth):
     """A chain `depth` levels deep, whose last node (`n<depth>`) carries a box."""
     if kind == "links":
         links = [Link(f"n{level}", axis=(0, 0, 1)) for level in range(1, depth + 1)]
-        for parent, child in zip(links, links[1:]):
+        for parent, child in zip(links, links[1:], strict=False):
             parent.addChild(child)
         links[-1].addShape(VisualBox((0.1, 0.1, 0.1)))
         workspace.addRobot(Robot("robot", base_link=links[0]))
         return
     top = Camera("n1") if kind == "camera items" else Item("n1")
     nodes = [top] + [Item(f"n{level}") for level in range(2, depth + 1)]
-    for parent, child in zip(nodes, nodes[1:]):
+    for parent, child in zip(nodes, nodes[1:], strict=False):
         parent.addChild(child)
     nodes[-1].addShape(VisualBox((0.1, 0.1, 0.1)))
     (workspace.addCamera if kind == "camera items" else workspace.addItem)(top)

@@ -202,7 +202,7 @@ def test_save_and_load_keep_link_poses_and_shapes(tmp_path, name):
     again.load(str(file))
     loaded = again.workspace().getRobots()[robot.name()]
     assert [link.name() for link in loaded.links()] == [link.name() for link in robot.links()]
-    for before, after in zip(robot.links(), loaded.links()):
+    for before, after in zip(robot.links(), loaded.links(), strict=True):
         assert after.worldPose().isClose(before.worldPose(), 1e-12), before.name()
         assert (after.jointType(), after.jointName(), after.limits(), after.mimic()) == (
             before.jointType(),

@@ -171,7 +171,7 @@ def _readGltf(path):
     pieces = list(_gltfPrimitives(reader.GetOutput()))
     colors = [_gltfColor(document, mesh, primitive) for mesh, primitive, _ in pieces]
     append = vtkAppendPolyData()
-    for (_, _, polydata), color in zip(pieces, colors):
+    for (_, _, polydata), color in zip(pieces, colors, strict=True):
         # Every piece gets colours or none does: appending keeps only the
         # arrays that all pieces have.
         if any(c is not None for c in colors):
