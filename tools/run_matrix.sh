@@ -50,7 +50,7 @@ run() {
 }
 
 mkdir -p build
-"$(interpreter 3.13)" tools/oldest_pins.py pyproject.toml >"$OLDEST_PINS" || exit 1
+"$(interpreter 3.13)" tools/oldest_pins.py pyproject.toml numpy vtk protobuf >"$OLDEST_PINS" || exit 1
 run oldest 3.10 -c "$OLDEST_PINS"
 run py312 3.12
 run newest 3.13
