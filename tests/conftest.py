@@ -152,15 +152,18 @@ class MeshReaderProcess:
             self._process = None
             if line is None:
                 process.kill()
-            status = process.wait()
+            with process:  # closes the pipes and waits
+                pass
+            status = process.returncode
             pytest.fail(f"reading {path} " + ("hangs" if line is None else f"ends with {status}"))
         assert not line.startswith("!"), line
         return line.rstrip("\n")
 
     def close(self):
         if self._process is not None:
-            self._process.stdin.close()
-            self._process.wait()
+            # Closing the pipes ends the child's loop; leaving them open would leak them.
+            with self._process:
+                pass
 
 
 @pytest.fixture(scope="session")
