@@ -23,7 +23,7 @@ fi
 
 "$PYTHON" -m pip install -q --disable-pip-version-check \
   "scikit-build-core>=0.10" "nanobind>=2.4" "grpcio-tools==1.85.4" \
-  numpy "vtk>=9.4.2" "protobuf>=5.28.0" pytest hypothesis ruff clang-format
+  numpy "vtk>=9.5.0" "protobuf>=5.28.0" pytest hypothesis ruff clang-format
 # Meshes and URDF robots, and the real robots the tests and the robot demo use.
 "$PYTHON" -m pip install -q --disable-pip-version-check \
   "trimesh>=4.0" "pycollada>=0.8" "yourdfpy>=0.0.56" lxml "example-robot-data>=4.0"
