@@ -103,7 +103,7 @@ def browser_rows(seconds=20.0, passes=5, rounds=5):
             if shots is None:
                 view.update()
                 return
-            for viewer, shoot in zip(view._viewers, shots):
+            for viewer, shoot in zip(view._viewers, shots, strict=True):
                 viewer.render()
                 shoot()
 

@@ -54,9 +54,11 @@ def pan(camera, dx, dy, aspect):
         height = 2.0 * camera.GetDistance() * math.tan(math.radians(camera.GetViewAngle()) / 2)
     up = _unit(camera.GetViewUp())
     right = _unit(_cross(camera.GetDirectionOfProjection(), up))
-    shift = tuple(-dx * height * aspect * r + dy * height * u for r, u in zip(right, up))
-    camera.SetFocalPoint(tuple(f + s for f, s in zip(camera.GetFocalPoint(), shift)))
-    camera.SetPosition(tuple(p + s for p, s in zip(camera.GetPosition(), shift)))
+    shift = tuple(
+        -dx * height * aspect * r + dy * height * u for r, u in zip(right, up, strict=True)
+    )
+    camera.SetFocalPoint(tuple(f + s for f, s in zip(camera.GetFocalPoint(), shift, strict=True)))
+    camera.SetPosition(tuple(p + s for p, s in zip(camera.GetPosition(), shift, strict=True)))
 
 
 def zoom(camera, factor):
@@ -68,7 +70,9 @@ def zoom(camera, factor):
         distance = min(max(camera.GetDistance() / factor, low), high)
         # vtkCamera.SetDistance would move the focal point, not the camera.
         focal_point, direction = camera.GetFocalPoint(), camera.GetDirectionOfProjection()
-        camera.SetPosition(tuple(f - distance * d for f, d in zip(focal_point, direction)))
+        camera.SetPosition(
+            tuple(f - distance * d for f, d in zip(focal_point, direction, strict=True))
+        )
 
 
 def apply(renderer, camera, moves, start, aspect):
