@@ -91,19 +91,20 @@ def served_page(browser, tmp_path_factory):
     build_sample_cell(project)
     path = str(tmp_path_factory.mktemp("cell") / ("cell" + MX_PROJECT_FILE_EXT))
     project.save(path)
-    process = subprocess.Popen(
+    # Leaving the block closes the pipe and waits for the process.
+    with subprocess.Popen(
         [sys.executable, "-m", "marnox", "serve", path, "--port", "0"],
         stdout=subprocess.PIPE,
         text=True,
-    )
-    try:
-        url = re.search(r"http://\S+/", process.stdout.readline()).group(0)
-        browser.get(url)
-        wait_for(lambda: frames(browser)[0] >= 1, "the first frame")
-        yield browser
-    finally:
-        process.terminate()
-        process.wait(timeout=60)
+    ) as process:
+        try:
+            url = re.search(r"http://\S+/", process.stdout.readline()).group(0)
+            browser.get(url)
+            wait_for(lambda: frames(browser)[0] >= 1, "the first frame")
+            yield browser
+        finally:
+            process.terminate()
+            process.wait(timeout=60)
 
 
 def test_served_page_shows_the_cell(served_page):

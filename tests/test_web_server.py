@@ -301,17 +301,18 @@ def serve(*arguments):
 
 
 def test_serve_prints_the_url_and_ends_cleanly_on_ctrl_c(project_file):
-    process = serve(project_file, "--port", "0", "--size", "160", "100")
-    try:
-        line = process.stdout.readline()
-        url = re.search(r"http://127\.0\.0\.1:\d+/", line).group(0)
-        with urllib.request.urlopen(url, timeout=30) as page:
-            assert b"page.js" in page.read()
-        process.send_signal(signal.SIGINT)
-        assert process.wait(timeout=60) == 0
-        assert process.stderr.read() == ""
-    finally:
-        process.kill()
+    # Leaving the block closes the pipes and waits for the process.
+    with serve(project_file, "--port", "0", "--size", "160", "100") as process:
+        try:
+            line = process.stdout.readline()
+            url = re.search(r"http://127\.0\.0\.1:\d+/", line).group(0)
+            with urllib.request.urlopen(url, timeout=30) as page:
+                assert b"page.js" in page.read()
+            process.send_signal(signal.SIGINT)
+            assert process.wait(timeout=60) == 0
+            assert process.stderr.read() == ""
+        finally:
+            process.kill()
 
 
 @pytest.fixture
@@ -335,8 +336,8 @@ def busy_port():
     ids=["port in use", "foreign host", "bad port", "bad size", "missing file"],
 )
 def test_serve_refuses_what_it_cannot_do_in_one_line(project_file, busy_port, arguments, reason):
-    process = serve(*arguments(project_file, busy_port))
-    stdout, stderr = process.communicate(timeout=120)
+    with serve(*arguments(project_file, busy_port)) as process:
+        stdout, stderr = process.communicate(timeout=120)
     assert process.returncode == 2
     assert stderr.count("\n") == 1 and stderr.startswith("marnox: error: ") and reason in stderr
     assert stdout == ""
