@@ -56,7 +56,9 @@ def growth_rows(target=2.5, rounds=3):
         for _ in range(rounds):
             for count in SIZES:
                 samples[count].append(_teardown_seconds(count, folder))
-    small, large = ([statistics.median(times) for times in zip(*samples[count])] for count in SIZES)
+    small, large = (
+        [statistics.median(times) for times in zip(*samples[count], strict=True)] for count in SIZES
+    )
     against = f"{SIZES[0]:,} boxes"
     rows = []
     for index, case in enumerate(("setProject() after a screenshot", "stop() after a screenshot")):

@@ -259,6 +259,6 @@ def test_init_refuses_a_get_renderer_that_returns_no_renderer():
     assert result.returncode == 0, result.stderr
     lines = result.stdout.splitlines()
     assert len(lines) == 3
-    for line, name in zip(lines, ("NoneType", "vtkOpenGLActor", "str")):
+    for line, name in zip(lines, ("NoneType", "vtkOpenGLActor", "str"), strict=True):
         assert line.startswith("_getRenderer() must return a vtkRenderer, not ")
         assert line.endswith(name)
