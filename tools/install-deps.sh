@@ -21,12 +21,10 @@ if [ ${#missing[@]} -gt 0 ]; then
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}"
 fi
 
+# What building and linting need; the package's own dependencies and its test and web
+# extras come from its metadata when the Makefile installs it.
 "$PYTHON" -m pip install -q --disable-pip-version-check \
-  "scikit-build-core>=0.10" "nanobind>=2.4" "grpcio-tools==1.85.4" \
-  numpy "vtk>=9.5.0" "protobuf>=5.28.0" pytest hypothesis ruff clang-format
-# Meshes and URDF robots, and the real robots the tests and the robot demo use.
-"$PYTHON" -m pip install -q --disable-pip-version-check \
-  "trimesh>=4.0" "pycollada>=0.8" "yourdfpy>=0.0.56" lxml "example-robot-data>=4.0"
+  "scikit-build-core>=0.10" "nanobind>=2.4" "grpcio-tools==1.85.4" ruff clang-format
 
 # The web view's browser tests drive Debian's Chromium; without it they skip and say why.
 BROWSER_PACKAGES=(chromium chromium-driver)
@@ -39,4 +37,3 @@ if ! command -v chromium >/dev/null || ! command -v chromedriver >/dev/null; the
       "${BROWSER_PACKAGES[@]}"; } \
     || echo "Could not install ${BROWSER_PACKAGES[*]}: the browser tests will be skipped"
 fi
-"$PYTHON" -m pip install -q --disable-pip-version-check "aiohttp>=3.9" "selenium>=4.11" pillow
