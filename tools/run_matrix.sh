@@ -38,11 +38,16 @@ run() {
   if "$python" -m venv "$venv" \
     && "$venv/bin/python" -m pip install -q --disable-pip-version-check "$@" ".[test,web]" >"$log" 2>&1; then
     versions=$("$venv/bin/python" -c "$REPORT_VERSIONS")
-    "$venv/bin/python" -m pytest -q -p no:cacheprovider >>"$log" 2>&1 || failed=1
+    if ! "$venv/bin/python" -m pytest -q -p no:cacheprovider >>"$log" 2>&1; then
+      failed=1
+      # CI keeps only what is printed: show the failures, not just the count.
+      grep -E '^(FAILED|ERROR) ' "$log" | head -n 40
+    fi
     outcome=$(tail -n 1 "$log")
   else
     versions="Python $minor"
     outcome="install failed (see $log)"
+    tail -n 20 "$log"
     failed=1
   fi
   summary+=("$name: $versions | $outcome | $((SECONDS - start)) s in all")
