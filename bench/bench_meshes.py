@@ -8,11 +8,11 @@ the first screenshot are timed and split into where the time goes.
 
 import collections
 import gc
+import importlib.metadata
 import os
 import pathlib
 import subprocess
 import sys
-import sysconfig
 import tempfile
 import time
 import xml.etree.ElementTree as ElementTree
@@ -20,8 +20,10 @@ import xml.etree.ElementTree as ElementTree
 from harness import format_seconds, interleaved_medians, print_table
 
 ITEMS = 200
-ROBOTS = (
-    pathlib.Path(sysconfig.get_path("purelib")) / "cmeel.prefix/share/example-robot-data/robots"
+ROBOTS = pathlib.Path(
+    importlib.metadata.distribution("example-robot-data").locate_file(
+        "cmeel.prefix/share/example-robot-data/robots"
+    )
 )
 
 

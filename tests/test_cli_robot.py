@@ -1,20 +1,23 @@
 """``demo --robot``: a URDF robot on the demo's pedestal."""
 
+import importlib.metadata
 import pathlib
 import subprocess
 import sys
-import sysconfig
 
 import pytest
 
 from marnox.cli import main
 
-PENDULUM = (
-    pathlib.Path(sysconfig.get_path("purelib"))
-    / "cmeel.prefix/share/example-robot-data/robots/double_pendulum_description/urdf"
-    / "double_pendulum_continuous.urdf"
-)
-pytestmark = pytest.mark.skipif(not PENDULUM.is_file(), reason="example-robot-data is missing")
+try:
+    PENDULUM = pathlib.Path(
+        importlib.metadata.distribution("example-robot-data").locate_file(
+            "cmeel.prefix/share/example-robot-data/robots/double_pendulum_description/urdf"
+            "/double_pendulum_continuous.urdf"
+        )
+    )
+except importlib.metadata.PackageNotFoundError:
+    pytest.skip("example-robot-data is missing", allow_module_level=True)
 
 
 def test_demo_puts_the_robot_on_the_pedestal(tmp_path):

@@ -1,10 +1,10 @@
 """URDF robots from example-robot-data, a set of real robots that no one here wrote."""
 
+import importlib.metadata
 import math
 import os
 import pathlib
 import shutil
-import sysconfig
 import xml.etree.ElementTree as ElementTree
 
 import numpy as np
@@ -19,14 +19,15 @@ from marnox.robot import Robot
 from marnox.viewer import WorkspaceViewer
 from marnox.visual import VisualMesh
 
-ROBOTS = (
-    pathlib.Path(sysconfig.get_path("purelib"))
-    / "cmeel.prefix"
-    / "share"
-    / "example-robot-data"
-    / "robots"
-)
-if not ROBOTS.is_dir():
+# Found through the distribution's own record, so a virtual environment that sees the
+# system's site-packages finds it too.
+try:
+    ROBOTS = pathlib.Path(
+        importlib.metadata.distribution("example-robot-data").locate_file(
+            "cmeel.prefix/share/example-robot-data/robots"
+        )
+    )
+except importlib.metadata.PackageNotFoundError:
     pytest.skip("example-robot-data is not installed", allow_module_level=True)
 
 URDFS = sorted(str(path.relative_to(ROBOTS)) for path in ROBOTS.rglob("*.urdf"))
