@@ -23,7 +23,7 @@ import time
 from typing import Callable, Dict, List
 
 import numpy as np
-from vtkmodules.util import numpy_support
+from baseline_viewer import BaselineImageViewer
 
 from marnox import viewer
 from marnox.camera import Camera
@@ -59,21 +59,6 @@ def _viewer(images):
     return image_viewer
 
 
-def _straightforward(image_viewer):
-    """The refresh written with NumPy and numpy_support: two copies per image."""
-    images = image_viewer._project.system().images()
-    for image, image_data in zip(images, image_viewer._image_data, strict=False):
-        flipped = np.flipud(image)
-        vtk_type = viewer.NUMPY_TO_VTK_TYPE[image.dtype.type]
-        array = numpy_support.numpy_to_vtk(np.ravel(flipped), deep=True, array_type=vtk_type)
-        array.SetNumberOfComponents(image.shape[2])
-        image_data.SetDimensions(image.shape[1], image.shape[0], 1)
-        image_data.SetSpacing(1, 1, 1)
-        image_data.SetOrigin(-1, -1, -1)
-        image_data.GetPointData().SetScalars(array)
-        image_data.Modified()
-
-
 def _copy_floor(images, targets):
     for image, target in zip(images, targets, strict=True):
         np.copyto(target, image)
@@ -88,7 +73,8 @@ def _variants(shape, dtype, seed) -> Dict[str, Callable[[], None]]:
     _copy_floor(held, targets)
     return {
         "marnox": image_viewer._updateImages,
-        "straightforward": lambda: _straightforward(image_viewer),
+        # The baseline viewer's refresh, NumPy and numpy_support: two copies per image.
+        "straightforward": lambda: BaselineImageViewer._updateImages(image_viewer),
         "floor": lambda: _copy_floor(held, targets),
     }
 
