@@ -1,4 +1,4 @@
-// module.cpp: marnox.viewer: imports, NUMPY_TO_VTK_TYPE, the viewer classes, _release_shared_props.
+// module.cpp: marnox.viewer: imports, NUMPY_TO_VTK_TYPE, the viewer classes, releaseSharedProps.
 #include "shared_props.h"
 #include "viewer_classes.h"
 #include "window_checks.h"

@@ -40,12 +40,19 @@ void release_shared_props(nb::handle window) {
 
 void define_release_shared_props(nb::handle module) {
     const char* doc =
-        "What init() and screenshot() do before they draw, for code that draws a viewer's\n"
-        "window itself (marnox.web's captures): on an EGL or OSMesa window, releases the\n"
-        "graphics resources of the props that another renderer shows too. Returns None.\n";
-    nb::setattr(module, "_release_shared_props",
+        "Call before drawing a viewer's window yourself (reading it into an image, say),\n"
+        "outside the viewer's own render() and screenshot(), which do it already: on an\n"
+        "EGL or OSMesa window, releases the graphics resources of the props that another\n"
+        "renderer shows too, since a frame that finds their buffers in another window's\n"
+        "context crashes. On other windows it does nothing.\n"
+        "\n"
+        "    grab = vtkWindowToImageFilter()\n"
+        "    grab.SetInput(viewer._window)\n"
+        "    releaseSharedProps(viewer._window)\n"
+        "    grab.Update()\n";
+    nb::setattr(module, "releaseSharedProps",
                 nb::cpp_function(release_shared_props, nb::scope(module),
-                                 nb::name("_release_shared_props"), nb::arg("window"), doc));
+                                 nb::name("releaseSharedProps"), nb::arg("window"), doc));
 }
 
 }  // namespace marnox::viewer

@@ -10,8 +10,8 @@ namespace marnox::viewer {
 /// `window` uploads them afresh.
 void release_shared_props(nb::handle window);
 
-/// Binds `release_shared_props` in the module as `_release_shared_props(window)`, for the
-/// windows that marnox.web draws outside the viewers' own methods.
+/// Binds `release_shared_props` in the module as `releaseSharedProps(window)`, for the
+/// windows that clients such as marnox.web draw outside the viewers' own methods.
 void define_release_shared_props(nb::handle module);
 
 }  // namespace marnox::viewer

@@ -34,7 +34,7 @@ from marnox.visual import VisualTrajectory as VisualTrajectory
 NUMPY_TO_VTK_TYPE: Dict[Type[np.generic], int]
 MAX_WINDOW_SIZE: int
 
-def _release_shared_props(window: vtkRenderWindow) -> None: ...
+def releaseSharedProps(window: vtkRenderWindow) -> None: ...
 
 class WorkspaceViewer:
     _size: tuple

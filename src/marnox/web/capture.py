@@ -5,7 +5,7 @@ from __future__ import annotations
 from vtkmodules.vtkIOImage import vtkJPEGWriter
 from vtkmodules.vtkRenderingCore import vtkWindowToImageFilter
 
-from marnox.viewer import _release_shared_props
+from marnox.viewer import releaseSharedProps
 
 # Small frames at no visible loss for a shaded scene.
 JPEG_QUALITY = 85
@@ -32,7 +32,7 @@ class FrameGrabber:
         # that another window shows too (the user's own viewer of the project, another web
         # view) are let go of first: on EGL and OSMesa, a frame that finds their buffers in
         # another window's context crashes.
-        _release_shared_props(self._window)
+        releaseSharedProps(self._window)
         self._capture.Modified()
         self._capture.Update()
         pixels = self._capture.GetOutput().GetPointData().GetScalars()
