@@ -30,8 +30,8 @@ from vtkmodules.vtkIOPLY import vtkPLYReader
 
 from marnox import _mesh_checks
 from marnox._mesh_checks import MeshError
+from marnox.constants import DEFAULT_GREY
 
-_GREY = (0.7, 0.7, 0.7)
 MESH_ENDINGS = (".stl", ".obj", ".ply", ".gltf", ".glb", ".dae")
 
 _cache = weakref.WeakValueDictionary()
@@ -175,7 +175,7 @@ def _readGltf(path):
         # Every piece gets colours or none does: appending keeps only the
         # arrays that all pieces have.
         if any(c is not None for c in colors):
-            _setCellColor(polydata, _GREY if color is None else color)
+            _setCellColor(polydata, DEFAULT_GREY if color is None else color)
         append.AddInputData(polydata)
     if not pieces:
         raise MeshError("glTF scene shows no mesh")
@@ -385,7 +385,7 @@ def _colorObjMaterials(polydata, data, folder):
     if len(faces) != polydata.GetNumberOfCells() or len(faces) != polydata.GetNumberOfPolys():
         return
     table = {name: np.clip(np.asarray(rgb) * 255.0 + 0.5, 0, 255) for name, rgb in colors.items()}
-    grey = np.array(_GREY) * 255.0 + 0.5
+    grey = np.array(DEFAULT_GREY) * 255.0 + 0.5
     _setCellColors(polydata, np.array([table.get(name, grey) for name in faces]))
 
 

@@ -13,11 +13,11 @@ from urllib.parse import unquote, urlparse
 
 import numpy as np
 
+from marnox.constants import DEFAULT_GREY
 from marnox.dynamics import Link
 from marnox.pose import Pose
 from marnox.visual import VisualBox, VisualCylinder, VisualMesh, VisualSphere
 
-_GREY = (0.7, 0.7, 0.7)
 # URDF's planar and floating joints have no single axis to show them on.
 _JOINT_TYPES = {
     "fixed": "fixed",
@@ -170,7 +170,7 @@ def _shape(path, linkName, visual, named, packageDirs):
             return VisualMesh(found, scale=tuple(scale), color=rgb, opacity=opacity, offset=offset)
         except ValueError as error:
             raise ValueError(f"{path}: link {linkName!r}: {error}") from error
-    rgb = _GREY if rgb is None else rgb
+    rgb = DEFAULT_GREY if rgb is None else rgb
     if geometry.box is not None:
         return VisualBox(tuple(geometry.box.size), rgb, opacity, offset)
     if geometry.cylinder is not None:

@@ -25,11 +25,11 @@ from vtkmodules.vtkFiltersSources import vtkCubeSource, vtkCylinderSource, vtkSp
 from vtkmodules.vtkRenderingCore import vtkActor, vtkPolyDataMapper
 
 from marnox import _checks
+from marnox.constants import DEFAULT_GREY
 from marnox.meshes import readMesh
 from marnox.pose import Pose
 
 _EMPTY_IDS = np.zeros(0, dtype=np.int64)
-_MESH_GREY = (0.7, 0.7, 0.7)
 # Poses are immutable, so every element can start from this one.
 _IDENTITY = Pose()
 
@@ -198,7 +198,7 @@ class VisualShape(VisualElement):
 class VisualBox(VisualShape):
     """A box of edge lengths ``size = (x, y, z)`` centred on its frame."""
 
-    def __init__(self, size, color=(0.7, 0.7, 0.7), opacity=1.0, offset=None):
+    def __init__(self, size, color=DEFAULT_GREY, opacity=1.0, offset=None):
         """Create a box; see the class docstring."""
         super().__init__(color, opacity, offset)
         self._size = _checks.finiteVector(size, "size")
@@ -217,7 +217,7 @@ class VisualBox(VisualShape):
 class VisualCylinder(VisualShape):
     """A cylinder centred on its frame with its axis along the frame's z."""
 
-    def __init__(self, radius, height, color=(0.7, 0.7, 0.7), opacity=1.0, offset=None):
+    def __init__(self, radius, height, color=DEFAULT_GREY, opacity=1.0, offset=None):
         """Create a cylinder; see the class docstring."""
         super().__init__(color, opacity, offset)
         self._radius = _checks.finite(radius, "radius")
@@ -241,7 +241,7 @@ class VisualCylinder(VisualShape):
 class VisualSphere(VisualShape):
     """A sphere centred on its frame."""
 
-    def __init__(self, radius, color=(0.7, 0.7, 0.7), opacity=1.0, offset=None):
+    def __init__(self, radius, color=DEFAULT_GREY, opacity=1.0, offset=None):
         """Create a sphere; see the class docstring."""
         super().__init__(color, opacity, offset)
         self._radius = _checks.finite(radius, "radius")
@@ -274,7 +274,7 @@ class VisualMesh(VisualShape):
 
     def __init__(self, path, scale=(1.0, 1.0, 1.0), color=None, opacity=1.0, offset=None):
         """Read ``path`` (or take it from the cache); see the class docstring."""
-        super().__init__((0.7, 0.7, 0.7) if color is None else color, opacity, offset)
+        super().__init__(DEFAULT_GREY if color is None else color, opacity, offset)
         if color is None:
             self._color = None
         self._path = str(path)
@@ -290,7 +290,7 @@ class VisualMesh(VisualShape):
         mapper.SetScalarVisibility(self._color is None)
         mapper.SetColorModeToDirectScalars()
         prop = actor.GetProperty()
-        prop.SetColor(*(_MESH_GREY if self._color is None else self._color))
+        prop.SetColor(*(DEFAULT_GREY if self._color is None else self._color))
         prop.SetOpacity(self._opacity)
         return actor
 
