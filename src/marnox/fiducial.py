@@ -2,13 +2,13 @@
 
 from __future__ import annotations
 
-from marnox import _checks, _messages
-from marnox._marker_face import BLACK, WHITE, VisualMarkerFace
+from marnox import _checks, _marker_face, _messages
 from marnox.item import Item
 from marnox.pose import Pose
 from marnox.visual import VisualBox
 
 _THICKNESS = 0.004
+_WHITE, _BLACK = _marker_face.WHITE, _marker_face.BLACK
 
 
 class Fiducial(Item):
@@ -52,29 +52,24 @@ class Fiducial(Item):
         if size <= 0:
             raise ValueError("fiducial size must be positive")
         marker_id = _checks.uint32(marker_id, "marker_id")
-        face = None if dictionary is None else VisualMarkerFace(dictionary, marker_id, size)
+        plate = None
+        if dictionary is not None:
+            plate = _marker_face.VisualMarkerPlate(dictionary, marker_id, size, _THICKNESS)
         super().__init__(name, pose, shapes, children)
         self._markerId = marker_id
         self._size = size
         self._dictionary = dictionary
-        if face is None:
+        if plate is None:
             self._attachNotchedSquare()
         else:
-            self._attachMarkerFace(face)
+            self._attach(plate)
 
     def _attachNotchedSquare(self):
         s, t = self._size, _THICKNESS
-        self._attach(VisualBox((s, s, t), WHITE, offset=Pose((0, 0, -t / 2))))
-        self._attach(VisualBox((0.75 * s, 0.75 * s, t / 4), BLACK, offset=Pose((0, 0, t / 8))))
+        self._attach(VisualBox((s, s, t), _WHITE, offset=Pose((0, 0, -t / 2))))
+        self._attach(VisualBox((0.75 * s, 0.75 * s, t / 4), _BLACK, offset=Pose((0, 0, t / 8))))
         notch = Pose((-0.2 * s, 0.2 * s, t / 4))
-        self._attach(VisualBox((0.2 * s, 0.2 * s, t / 4), WHITE, offset=notch))
-
-    def _attachMarkerFace(self, face):
-        edge, t = face.edge(), _THICKNESS
-        # The plate stops just behind the face rather than flush with it, so that
-        # the two never fight over a pixel.
-        self._attach(VisualBox((edge, edge, 0.75 * t), WHITE, offset=Pose((0, 0, -0.625 * t))))
-        self._attach(face)
+        self._attach(VisualBox((0.2 * s, 0.2 * s, t / 4), _WHITE, offset=notch))
 
     def markerId(self):
         """The marker's id."""
