@@ -1,4 +1,4 @@
-"""A fiducial's face drawn as a marker of one of OpenCV's predefined dictionaries."""
+"""A fiducial's plate showing a marker of one of OpenCV's predefined dictionaries."""
 
 from __future__ import annotations
 
@@ -116,7 +116,7 @@ def _unitPlate(dictionary, marker_id):
     plate = _FlatPieces()
     plate.add(face, cells.reshape(-1, 3), (0.0, 0.0, 1.0), np.repeat(marker.ravel(), 2))
     grid = face.reshape(count + 1, count + 1, 3)
-    down = np.array([0.0, 0.0, 1.0])
+    unitZ = np.array([0.0, 0.0, 1.0])
     for edge in (grid[0], grid[:, -1], grid[-1], grid[:, 0]):
         # A fan from a bottom corner through every point of the face's edge: the
         # side meets the face's cells vertex to vertex, leaving no crack.
@@ -124,9 +124,9 @@ def _unitPlate(dictionary, marker_id):
         fan = [(last + 1, i + 1, i) for i in range(last)] + [(last + 1, last + 2, last)]
         middle = (edge[0] + edge[last]) / 2
         outward = middle / np.linalg.norm(middle)
-        plate.add(np.vstack([edge, edge[[0, last]] - down]), fan, outward, 1)
-    back = grid[[0, 0, -1, -1], [0, -1, -1, 0]] - down
-    plate.add(back, [(0, 1, 2), (0, 2, 3)], -down, 1)
+        plate.add(np.vstack([edge, edge[[0, last]] - unitZ]), fan, outward, 1)
+    back = grid[[0, 0, -1, -1], [0, -1, -1, 0]] - unitZ
+    plate.add(back, [(0, 1, 2), (0, 2, 3)], -unitZ, 1)
     return plate.polydata()
 
 
