@@ -5,11 +5,10 @@ from __future__ import annotations
 import numpy as np
 
 from marnox import _checks
-from marnox.pose import Pose
+from marnox.pose import _IDENTITY, Pose
 from marnox.visual import VisualShape
 
 JOINT_TYPES = ("fixed", "revolute", "continuous", "prismatic")
-_IDENTITY = Pose()
 
 
 class Link:
@@ -52,7 +51,7 @@ class Link:
         if not name:
             raise ValueError("a link needs a name")
         self._name = str(name)
-        self._origin = Pose() if origin is None else _checks.instance(origin, Pose, "origin")
+        self._origin = _IDENTITY if origin is None else _checks.instance(origin, Pose, "origin")
         self._axis = None
         axis = None if axis is None else _checks.finiteVector(axis, "axis")
         if axis is not None and np.linalg.norm(axis) > 0.0:
@@ -84,7 +83,7 @@ class Link:
         self._position = _checks.finite(position, "position")
         self._shapes = []
         self._children = []
-        self._worldPose = Pose()
+        self._worldPose = _IDENTITY
         for shape in shapes:
             self.addShape(shape)
         for child in children:

@@ -3,17 +3,15 @@
 from __future__ import annotations
 
 from marnox import _messages
-from marnox.dynamics import Link, _Chain
+from marnox.dynamics import JOINT_TYPES, Link, _Chain
 from marnox.item import Item
 from marnox.pose import Pose
 from marnox.visual import VisualGroup
 
-_JOINT_TYPES_FROM_MODEL = {
-    _messages.project_pb2.JOINT_TYPE_UNSPECIFIED: None,
-    _messages.project_pb2.JOINT_TYPE_FIXED: "fixed",
-    _messages.project_pb2.JOINT_TYPE_REVOLUTE: "revolute",
-    _messages.project_pb2.JOINT_TYPE_CONTINUOUS: "continuous",
-    _messages.project_pb2.JOINT_TYPE_PRISMATIC: "prismatic",
+# The message's enum spells each joint type as JOINT_TYPE_<NAME>.
+_JOINT_TYPES_FROM_MODEL = {_messages.project_pb2.JOINT_TYPE_UNSPECIFIED: None} | {
+    _messages.project_pb2.JointType.Value("JOINT_TYPE_" + name.upper()): name
+    for name in JOINT_TYPES
 }
 _JOINT_TYPES_TO_MODEL = {
     name: value for value, name in _JOINT_TYPES_FROM_MODEL.items() if name is not None

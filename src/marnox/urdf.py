@@ -14,19 +14,12 @@ from urllib.parse import unquote, urlparse
 import numpy as np
 
 from marnox.constants import DEFAULT_GREY
-from marnox.dynamics import Link
+from marnox.dynamics import JOINT_TYPES, Link
 from marnox.pose import Pose
 from marnox.visual import VisualBox, VisualCylinder, VisualMesh, VisualSphere
 
 # URDF's planar and floating joints have no single axis to show them on.
-_JOINT_TYPES = {
-    "fixed": "fixed",
-    "revolute": "revolute",
-    "continuous": "continuous",
-    "prismatic": "prismatic",
-    "floating": "fixed",
-    "planar": "fixed",
-}
+_JOINT_TYPES = {name: name for name in JOINT_TYPES} | {"floating": "fixed", "planar": "fixed"}
 
 
 def _parse(path):
