@@ -27,7 +27,8 @@ class Link:
     upper)`` or None, kept as data: positions outside it are shown as given.
     ``mimic`` is ``(jointName, multiplier, offset)`` or None: the joint then
     follows the named joint of its robot at ``multiplier * position + offset``
-    (and moves on its own if the robot has no joint of that name).
+    (and moves on its own if the robot has no joint of that name); a robot
+    refuses mimic joints that follow one another in a cycle.
 
     Example::
 
@@ -196,9 +197,12 @@ class _Chain:
         Each link's world pose is ``base_pose * origin * joint rotation``; its
         shapes are moved (same actors) and the children follow.
         """
-        pose = base_pose * link.origin() * link.jointPose()
-        link._worldPose = pose
-        for shape in link.shapes():
-            shape.setPose(pose)
-        for child in link.children():
-            _Chain._updateVisualElementsRecursive(link=child, base_pose=pose)
+        # A stack rather than recursion, so that a chain of any length can be placed.
+        pending = [(link, base_pose)]
+        while pending:
+            current, parentPose = pending.pop()
+            pose = parentPose * current.origin() * current.jointPose()
+            current._worldPose = pose
+            for shape in current.shapes():
+                shape.setPose(pose)
+            pending.extend((child, pose) for child in reversed(current.children()))
