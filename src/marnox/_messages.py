@@ -7,7 +7,7 @@ import errno
 import os
 import struct
 
-from marnox.pose import Pose
+from marnox.pose import _IDENTITY, Pose
 from marnox.visual import VisualBox, VisualCylinder, VisualMesh, VisualSphere
 from orvane.api import project_pb2
 
@@ -16,7 +16,6 @@ from orvane.api import project_pb2
 # nested 128 deep: such a tree, the messages around it and those below a node.
 MAX_TREE_DEPTH = 100
 
-_IDENTITY = Pose()
 _POSE_VALUES = struct.Struct("7d")
 _IDENTITY_VALUES = (0.0, 0.0, 0.0, 1.0, 0.0, 0.0, 0.0)
 _IDENTITY_BITS = _POSE_VALUES.pack(*_IDENTITY_VALUES)

@@ -151,6 +151,9 @@ def run_demo(out, robot=None):
         project.save(project_file)
     except OSError as error:
         raise BadInput(f"{project_file}: cannot write ({error.strerror or error})") from error
+    except ValueError as error:
+        # What the cell holds and a project file cannot, such as a robot too deep.
+        raise BadInput(f"{project_file}: cannot save ({error})") from error
     print(f"wrote {project_file}")
 
     loaded = load_project(project_file)

@@ -5,11 +5,10 @@ from __future__ import annotations
 import numpy as np
 
 from marnox import _checks
-from marnox.pose import Pose
+from marnox.pose import _IDENTITY, Pose
 from marnox.visual import VisualShape
 
 JOINT_TYPES = ("fixed", "revolute", "continuous", "prismatic")
-_IDENTITY = Pose()
 
 
 class Link:
@@ -28,7 +27,8 @@ class Link:
     upper)`` or None, kept as data: positions outside it are shown as given.
     ``mimic`` is ``(jointName, multiplier, offset)`` or None: the joint then
     follows the named joint of its robot at ``multiplier * position + offset``
-    (and moves on its own if the robot has no joint of that name).
+    (and moves on its own if the robot has no joint of that name); a robot
+    refuses mimic joints that follow one another in a cycle.
 
     Example::
 
@@ -52,7 +52,7 @@ class Link:
         if not name:
             raise ValueError("a link needs a name")
         self._name = str(name)
-        self._origin = Pose() if origin is None else _checks.instance(origin, Pose, "origin")
+        self._origin = _IDENTITY if origin is None else _checks.instance(origin, Pose, "origin")
         self._axis = None
         axis = None if axis is None else _checks.finiteVector(axis, "axis")
         if axis is not None and np.linalg.norm(axis) > 0.0:
@@ -84,7 +84,7 @@ class Link:
         self._position = _checks.finite(position, "position")
         self._shapes = []
         self._children = []
-        self._worldPose = Pose()
+        self._worldPose = _IDENTITY
         for shape in shapes:
             self.addShape(shape)
         for child in children:
@@ -197,9 +197,12 @@ class _Chain:
         Each link's world pose is ``base_pose * origin * joint rotation``; its
         shapes are moved (same actors) and the children follow.
         """
-        pose = base_pose * link.origin() * link.jointPose()
-        link._worldPose = pose
-        for shape in link.shapes():
-            shape.setPose(pose)
-        for child in link.children():
-            _Chain._updateVisualElementsRecursive(link=child, base_pose=pose)
+        # A stack rather than recursion, so that a chain of any length can be placed.
+        pending = [(link, base_pose)]
+        while pending:
+            current, parentPose = pending.pop()
+            pose = parentPose * current.origin() * current.jointPose()
+            current._worldPose = pose
+            for shape in current.shapes():
+                shape.setPose(pose)
+            pending.extend((child, pose) for child in reversed(current.children()))

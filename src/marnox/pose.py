@@ -203,3 +203,7 @@ class Pose:
         p = ", ".join(f"{v:.6g}" for v in self._position)
         q = ", ".join(f"{v:.6g}" for v in self._orientation)
         return f"Pose(({p}), ({q}))"
+
+
+# Poses are immutable, so every default frame and offset can share this one.
+_IDENTITY = Pose()

@@ -2,18 +2,18 @@
 
 from __future__ import annotations
 
-from marnox import _messages
-from marnox.dynamics import Link, _Chain
+import os
+
+from marnox import _checks, _messages
+from marnox.dynamics import JOINT_TYPES, Link, _Chain
 from marnox.item import Item
 from marnox.pose import Pose
 from marnox.visual import VisualGroup
 
-_JOINT_TYPES_FROM_MODEL = {
-    _messages.project_pb2.JOINT_TYPE_UNSPECIFIED: None,
-    _messages.project_pb2.JOINT_TYPE_FIXED: "fixed",
-    _messages.project_pb2.JOINT_TYPE_REVOLUTE: "revolute",
-    _messages.project_pb2.JOINT_TYPE_CONTINUOUS: "continuous",
-    _messages.project_pb2.JOINT_TYPE_PRISMATIC: "prismatic",
+# The message's enum spells each joint type as JOINT_TYPE_<NAME>.
+_JOINT_TYPES_FROM_MODEL = {_messages.project_pb2.JOINT_TYPE_UNSPECIFIED: None} | {
+    _messages.project_pb2.JointType.Value("JOINT_TYPE_" + name.upper()): name
+    for name in JOINT_TYPES
 }
 _JOINT_TYPES_TO_MODEL = {
     name: value for value, name in _JOINT_TYPES_FROM_MODEL.items() if name is not None
@@ -26,31 +26,35 @@ def _jointTypeFromModel(message):
     return _JOINT_TYPES_FROM_MODEL[message.joint_type]
 
 
-def _linkToModel(link, message, depth=1):
-    _messages.checkTreeDepth(depth, "link", link.name())
-    message.name = link.name()
-    _messages.poseToModel(link.origin(), message.origin)
-    if link.axis() is not None:
-        axis = message.axis
-        axis.x, axis.y, axis.z = link.axis()
-    message.joint_position = link.position()
-    # Revolute and fixed joints are told by their axis alone, as in older files.
-    if link.jointType() in ("continuous", "prismatic"):
-        message.joint_type = _JOINT_TYPES_TO_MODEL[link.jointType()]
-    if link.jointName() != link.name():
-        message.joint_name = link.jointName()
-    if link.limits() is not None:
-        message.limits.lower, message.limits.upper = link.limits()
-    if link.mimic() is not None:
-        mimic = message.mimic
-        mimic.joint, mimic.multiplier, mimic.offset = link.mimic()
-    for shape in link.shapes():
-        _messages.shapeToModel(shape, message.shapes.add())
-    for child in link.children():
-        _linkToModel(child, message.children.add(), depth + 1)
+def _linkToModel(root, target):
+    # A stack rather than recursion, in the order recursion would take.
+    pending = [(root, target, 1)]
+    while pending:
+        link, message, depth = pending.pop()
+        _messages.checkTreeDepth(depth, "link", link.name())
+        message.name = link.name()
+        _messages.poseToModel(link.origin(), message.origin)
+        if link.axis() is not None:
+            axis = message.axis
+            axis.x, axis.y, axis.z = link.axis()
+        message.joint_position = link.position()
+        # Revolute and fixed joints are told by their axis alone, as in older files.
+        if link.jointType() in ("continuous", "prismatic"):
+            message.joint_type = _JOINT_TYPES_TO_MODEL[link.jointType()]
+        if link.jointName() != link.name():
+            message.joint_name = link.jointName()
+        if link.limits() is not None:
+            message.limits.lower, message.limits.upper = link.limits()
+        if link.mimic() is not None:
+            mimic = message.mimic
+            mimic.joint, mimic.multiplier, mimic.offset = link.mimic()
+        for shape in link.shapes():
+            _messages.shapeToModel(shape, message.shapes.add())
+        children = [(child, message.children.add(), depth + 1) for child in link.children()]
+        pending.extend(reversed(children))
 
 
-def _linkFromModel(message):
+def _oneLinkFromModel(message):
     mimic = None
     if message.HasField("mimic"):
         mimic = (message.mimic.joint, message.mimic.multiplier, message.mimic.offset)
@@ -60,12 +64,48 @@ def _linkFromModel(message):
         axis=_messages.vectorFromModel(message.axis),
         position=message.joint_position,
         shapes=[_messages.shapeFromModel(shape) for shape in message.shapes],
-        children=[_linkFromModel(child) for child in message.children],
         jointType=_jointTypeFromModel(message),
         jointName=message.joint_name or None,
         limits=(message.limits.lower, message.limits.upper) if message.HasField("limits") else None,
         mimic=mimic,
     )
+
+
+def _linkFromModel(rootMessage):
+    # A stack rather than recursion; a link's children are attached before
+    # theirs, so that attaching never walks a grown subtree.
+    root = _oneLinkFromModel(rootMessage)
+    pending = [(root, rootMessage)]
+    while pending:
+        link, message = pending.pop()
+        for child in message.children:
+            pending.append((link.addChild(_oneLinkFromModel(child)), child))
+    return root
+
+
+def _mimicOrder(robotName, links):
+    """``(link, leader)`` of the mimic links, leaders first (None for a leader the robot
+    lacks); ValueError naming the joints of a cycle."""
+    byJoint = {link.jointName(): link for link in links}
+    ordered, placed = [], set()
+    for start in links:
+        # Follow the leaders up to one that is placed or follows nobody, then
+        # place the links met on the way, leader first.
+        path, onPath = [], {}
+        link = start
+        while link is not None and link.mimic() is not None and link not in placed:
+            if link in onPath:
+                cycle = [each.jointName() for each in path[onPath[link] :]]
+                if len(cycle) == 1:
+                    raise ValueError(f"robot {robotName!r}: joint {cycle[0]!r} mimics itself")
+                names = " -> ".join(repr(name) for name in [*cycle, cycle[0]])
+                raise ValueError(f"robot {robotName!r}: joints {names} mimic each other in a cycle")
+            onPath[link] = len(path)
+            path.append(link)
+            link = byJoint.get(link.mimic()[0])
+        ordered.extend(reversed(path))
+        placed.update(path)
+    return [(link, byJoint.get(link.mimic()[0])) for link in ordered]
 
 
 class Robot(Item):
@@ -104,7 +144,9 @@ class Robot(Item):
         ``name`` defaults to the URDF's robot name. Raises ValueError for a
         malformed URDF, a missing root link, a joint naming a missing link or
         a cycle, and FileNotFoundError for a missing file or mesh, each naming
-        the file and the element.
+        the file and the element. ValueError also refuses a path that is not a
+        regular file (a FIFO, say), a number that is not finite in single
+        precision, and mimic joints that follow one another in a cycle.
 
         Example::
 
@@ -113,7 +155,10 @@ class Robot(Item):
         from marnox.urdf import linkTreeFromUrdf
 
         robotName, root = linkTreeFromUrdf(path, packageDirs)
-        return cls(name or robotName, pose, base_link=root)
+        try:
+            return cls(name or robotName, pose, base_link=root)
+        except ValueError as error:
+            raise ValueError(f"{os.fspath(path)}: {error}") from error
 
     def baseLink(self):
         """Root of the robot's own link tree (relative to the robot frame)."""
@@ -164,7 +209,8 @@ class Robot(Item):
         Positions are radians for turning joints and metres for prismatic ones;
         a fixed joint keeps the value but does not move. Mimic joints follow
         their leaders; naming one raises ValueError, and an unknown name
-        KeyError, both before anything moves.
+        KeyError, both before anything moves. So does a position that is not
+        finite (ValueError).
         """
         targets = []
         followers = self._followers()
@@ -174,29 +220,17 @@ class Robot(Item):
                 raise ValueError(
                     f"joint {name!r} of robot {self._name!r} follows {link.mimic()[0]!r}"
                 )
-            targets.append((link, float(value)))
+            targets.append((link, _checks.finite(value, "position")))
         for link, value in targets:
             link.setPosition(value)
         self.updateLinks()
 
     def _followMimics(self):
-        links = self.links()
-        byJoint = {link.jointName(): link for link in links}
-        settled = set()
-
-        def settle(link, seen):
-            # Leaders settle first, so a mimic of a mimic sees its final position.
-            if link.mimic() is None or link in settled or link in seen:
-                return
-            followed, multiplier, offset = link.mimic()
-            leader = byJoint.get(followed)
+        # Leaders come first, so a mimic of a mimic sees its final position.
+        for link, leader in _mimicOrder(self._name, self.links()):
             if leader is not None:
-                settle(leader, seen | {link})
+                _, multiplier, offset = link.mimic()
                 link.setPosition(multiplier * leader.position() + offset)
-            settled.add(link)
-
-        for link in links:
-            settle(link, frozenset())
 
     def updateLinks(self):
         """Recompute link poses from the robot pose and joint positions; moves their shapes.

@@ -7,26 +7,21 @@ file describes and turns it into ``Link`` objects.
 
 from __future__ import annotations
 
+import contextlib
 import io
 import os
 from urllib.parse import unquote, urlparse
 
 import numpy as np
 
+from marnox import _checks
 from marnox.constants import DEFAULT_GREY
-from marnox.dynamics import Link
-from marnox.pose import Pose
+from marnox.dynamics import JOINT_TYPES, Link
+from marnox.pose import _IDENTITY, Pose
 from marnox.visual import VisualBox, VisualCylinder, VisualMesh, VisualSphere
 
 # URDF's planar and floating joints have no single axis to show them on.
-_JOINT_TYPES = {
-    "fixed": "fixed",
-    "revolute": "revolute",
-    "continuous": "continuous",
-    "prismatic": "prismatic",
-    "floating": "fixed",
-    "planar": "fixed",
-}
+_JOINT_TYPES = {name: name for name in JOINT_TYPES} | {"floating": "fixed", "planar": "fixed"}
 
 
 def _parse(path):
@@ -35,6 +30,9 @@ def _parse(path):
 
     if not os.path.exists(path):
         raise FileNotFoundError(2, "URDF file not found", path)
+    # Reading a FIFO or a device would block or never end.
+    if not os.path.isfile(path):
+        raise ValueError(f"{path}: not a URDF file (not a regular file)")
     try:
         root = etree.parse(path).getroot()
     except etree.XMLSyntaxError as error:
@@ -45,13 +43,15 @@ def _parse(path):
     if not root.get("name"):
         root.set("name", os.path.splitext(os.path.basename(path))[0])
     try:
-        return yourdfpy.URDF.load(
-            io.BytesIO(etree.tostring(root)),
-            build_scene_graph=False,
-            build_collision_scene_graph=False,
-            load_meshes=False,
-            load_collision_meshes=False,
-        ).robot
+        # An infinite origin makes NaN in the matrix it becomes: refused later, naming the joint.
+        with np.errstate(invalid="ignore", over="ignore"):
+            return yourdfpy.URDF.load(
+                io.BytesIO(etree.tostring(root)),
+                build_scene_graph=False,
+                build_collision_scene_graph=False,
+                load_meshes=False,
+                load_collision_meshes=False,
+            ).robot
     except (ValueError, TypeError, AttributeError, KeyError, IndexError) as error:
         raise ValueError(
             f"{path}: not a readable URDF ({type(error).__name__}: {error})"
@@ -135,8 +135,23 @@ def resolveMeshPath(filename, urdfPath, packageDirs=()):
     return path if os.path.isfile(path) else None
 
 
+@contextlib.contextmanager
+def _naming(path, element):
+    """Prefixes the ValueErrors raised inside with the file and the element."""
+    try:
+        yield
+    except ValueError as error:
+        raise ValueError(f"{path}: {element}: {error}") from error
+
+
 def _pose(matrix):
-    return Pose() if matrix is None else Pose.fromMatrix(np.asarray(matrix, dtype=float))
+    if matrix is None:
+        return _IDENTITY
+    matrix = np.asarray(matrix, dtype=float)
+    # NaN, infinite or beyond single precision, which VTK draws in.
+    for value in matrix.flat:
+        _checks.finite(value, "origin")
+    return Pose.fromMatrix(matrix)
 
 
 def _color(material, named):
@@ -152,7 +167,8 @@ def _color(material, named):
     return (r, g, b), a
 
 
-def _shape(path, linkName, visual, named, packageDirs):
+def _geometry(path, linkName, visual, named, packageDirs):
+    """The shape of ``visual``, or None when it has no geometry."""
     geometry = visual.geometry
     offset = _pose(visual.origin)
     color = _color(visual.material, named)
@@ -166,10 +182,7 @@ def _shape(path, linkName, visual, named, packageDirs):
             )
         scale = geometry.mesh.scale
         scale = (1.0, 1.0, 1.0) if scale is None else np.broadcast_to(scale, (3,))
-        try:
-            return VisualMesh(found, scale=tuple(scale), color=rgb, opacity=opacity, offset=offset)
-        except ValueError as error:
-            raise ValueError(f"{path}: link {linkName!r}: {error}") from error
+        return VisualMesh(found, scale=tuple(scale), color=rgb, opacity=opacity, offset=offset)
     rgb = DEFAULT_GREY if rgb is None else rgb
     if geometry.box is not None:
         return VisualBox(tuple(geometry.box.size), rgb, opacity, offset)
@@ -178,45 +191,65 @@ def _shape(path, linkName, visual, named, packageDirs):
         return VisualCylinder(cylinder.radius, cylinder.length, rgb, opacity, offset)
     if geometry.sphere is not None:
         return VisualSphere(geometry.sphere.radius, rgb, opacity, offset)
-    raise ValueError(f"{path}: link {linkName!r} has a visual without geometry")
+    return None
 
 
-def _link(path, name, joint, links, children, named, packageDirs):
+def _shape(path, linkName, visual, named, packageDirs):
+    with _naming(path, f"link {linkName!r}"):
+        shape = _geometry(path, linkName, visual, named, packageDirs)
+    if shape is None:
+        raise ValueError(f"{path}: link {linkName!r} has a visual without geometry")
+    return shape
+
+
+def _link(path, name, joint, links, named, packageDirs):
+    """The link ``name`` with its shapes, attached by ``joint`` (None for the root); no children."""
     shapes = [_shape(path, name, v, named, packageDirs) for v in links[name].visuals]
-    kids = [
-        _link(path, j.child, j, links, children, named, packageDirs) for j in children.get(name, ())
-    ]
     if joint is None:
-        return Link(name, shapes=shapes, children=kids)
+        return Link(name, shapes=shapes)
     jointType = _JOINT_TYPES.get(joint.type)
     if jointType is None:
         raise ValueError(f"{path}: joint {joint.name!r} has unknown type {joint.type!r}")
     axis = None
     if jointType != "fixed":
-        axis = (1.0, 0.0, 0.0) if joint.axis is None else tuple(float(v) for v in joint.axis)
-        if not np.all(np.isfinite(axis)) or np.linalg.norm(axis) == 0.0:
+        axis = (1.0, 0.0, 0.0) if joint.axis is None else joint.axis
+        with _naming(path, f"joint {joint.name!r}"):
+            axis = _checks.finiteVector(axis, "axis")
+        if np.linalg.norm(axis) == 0.0:
             raise ValueError(f"{path}: joint {joint.name!r} has a zero axis")
     limit = joint.limit
     limits = None
     if jointType in ("revolute", "prismatic") and limit is not None:
         if limit.lower is not None and limit.upper is not None:
-            limits = (float(limit.lower), float(limit.upper))
+            limits = (limit.lower, limit.upper)
     mimic = None
     if joint.mimic is not None:
         multiplier = 1.0 if joint.mimic.multiplier is None else joint.mimic.multiplier
         offset = 0.0 if joint.mimic.offset is None else joint.mimic.offset
         mimic = (joint.mimic.joint, multiplier, offset)
-    return Link(
-        name,
-        origin=_pose(joint.origin),
-        axis=axis,
-        shapes=shapes,
-        children=kids,
-        jointType=jointType,
-        jointName=joint.name,
-        limits=limits,
-        mimic=mimic,
-    )
+    with _naming(path, f"joint {joint.name!r}"):
+        return Link(
+            name,
+            origin=_pose(joint.origin),
+            axis=axis,
+            shapes=shapes,
+            jointType=jointType,
+            jointName=joint.name,
+            limits=limits,
+            mimic=mimic,
+        )
+
+
+def _linkTree(path, root, links, children, named, packageDirs):
+    # A stack rather than recursion, so that a chain of any length loads.
+    top = _link(path, root, None, links, named, packageDirs)
+    pending = [(top, root)]
+    while pending:
+        parent, name = pending.pop()
+        for joint in children.get(name, ()):
+            child = _link(path, joint.child, joint, links, named, packageDirs)
+            pending.append((parent.addChild(child), joint.child))
+    return top
 
 
 def linkTreeFromUrdf(path, packageDirs=()):
@@ -234,4 +267,4 @@ def linkTreeFromUrdf(path, packageDirs=()):
             material = visual.material
             if material is not None and material.name and material.color is not None:
                 named.setdefault(material.name, material)
-    return robot.name, _link(path, root, None, links, children, named, packageDirs)
+    return robot.name, _linkTree(path, root, links, children, named, packageDirs)

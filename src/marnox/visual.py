@@ -27,11 +27,9 @@ from vtkmodules.vtkRenderingCore import vtkActor, vtkPolyDataMapper
 from marnox import _checks
 from marnox.constants import DEFAULT_GREY
 from marnox.meshes import readMesh
-from marnox.pose import Pose
+from marnox.pose import _IDENTITY
 
 _EMPTY_IDS = np.zeros(0, dtype=np.int64)
-# Poses are immutable, so every element can start from this one.
-_IDENTITY = Pose()
 
 
 def _mappedActor(algorithm):
