@@ -104,13 +104,19 @@ def display():
 
 # Reads mesh files named on standard input, one outcome line each: "ok", or the
 # error's type and message ("!" first for an error of an unexpected kind).
+# A read that succeeds must give cells that name points the polydata holds.
 _MESH_READER = """
 import sys
+from vtkmodules.util.numpy_support import vtk_to_numpy
 from marnox.meshes import readMesh
+def _named_points(polydata):
+    cells = (polydata.GetVerts(), polydata.GetLines(), polydata.GetPolys(), polydata.GetStrips())
+    ids = [vtk_to_numpy(c.GetConnectivityArray()) for c in cells if c.GetNumberOfCells()]
+    return [i for i in ids if i.size and (i.min() < 0 or i.max() >= polydata.GetNumberOfPoints())]
 for line in sys.stdin:
     try:
-        readMesh(line[:-1])
-        outcome = "ok"
+        polydata = readMesh(line[:-1])
+        outcome = "!cells name missing points" if _named_points(polydata) else "ok"
     except (ValueError, OSError) as error:
         outcome = f"{type(error).__name__}: {error}"
     except BaseException as error:

@@ -2,6 +2,8 @@
 
 import json
 import shutil
+import subprocess
+import sys
 
 import pytest
 import trimesh
@@ -73,3 +75,26 @@ def test_a_missing_mesh_fails_the_load_and_keeps_the_project(tmp_path):
         project.load(file)
     assert inside in str(raised.value) and file in str(raised.value)
     assert list(project.workspace().getItems()) == ["kept"]
+
+
+def test_render_of_a_project_whose_gltf_lies_ends_with_one_line_and_status_2(tmp_path):
+    files = trimesh.exchange.gltf.export_gltf(trimesh.creation.box(), embed_buffers=True)
+    mesh = tmp_path / "box.gltf"
+    mesh.write_bytes(files["model.gltf"])
+    item = Item("fixture")
+    item.addShape(VisualMesh(str(mesh)))
+    project = Project()
+    project.workspace().addItem(item)
+    project.save(str(tmp_path / "cell.mxproj"))
+    document = json.loads(mesh.read_text())
+    document["meshes"][0]["primitives"][0]["attributes"] = ["POSITION"]
+    mesh.write_text(json.dumps(document))
+    result = subprocess.run(
+        [sys.executable, "-m", "marnox", "render", str(tmp_path / "cell.mxproj")],
+        capture_output=True,
+        text=True,
+        cwd=tmp_path,
+        timeout=300,
+    )
+    assert result.returncode == 2 and result.stderr.count("\n") == 1, result.stderr
+    assert "attributes is not an object" in result.stderr

@@ -1,6 +1,7 @@
 """VisualMesh: reading each mesh format, the shared cache, and hostile files."""
 
 import base64
+import io
 import json
 import os
 import re
@@ -282,6 +283,261 @@ def test_corrupt_files_raise_errors_and_never_crash(
     folder = tmp_path_factory.mktemp("corrupt")
     path = MAKERS[kind](folder)
     path.write_bytes(_mutate(path.read_bytes(), mutation))
+    outcome = read_in_child(str(path))
+    if outcome != "ok":
+        assert str(path) in outcome
+
+
+def _ply(faces, vertices=3, index="int", count="uchar", binary=True, as_list=True):
+    """A PLY of ``vertices`` points and ``faces`` (lists of indices), of the given types."""
+    kinds = {"uchar": "B", "char": "b", "int": "i", "uint": "I", "float": "f", "double": "d"}
+    face = (
+        f"property list {count} {index} vertex_indices"
+        if as_list
+        else f"property {index} vertex_indices"
+    )
+    head = [
+        "ply",
+        "format " + ("binary_little_endian 1.0" if binary else "ascii 1.0"),
+        f"element vertex {vertices}",
+        *(f"property float {axis}" for axis in "xyz"),
+        f"element face {len(faces)}",
+        face,
+        "end_header",
+    ]
+    points = np.eye(3, dtype="<f4")[np.arange(vertices) % 3]
+    if not binary:
+        rows = [" ".join(map(str, p)) for p in points]
+        rows += [" ".join(map(str, ([len(f)] if as_list else []) + list(f))) for f in faces]
+        return "\n".join(head + rows).encode() + b"\n"
+    body = points.tobytes()
+    for f in faces:
+        body += struct.pack("<" + kinds[count], len(f)) if as_list else b""
+        body += struct.pack(f"<{len(f)}{kinds[index]}", *f)
+    return "\n".join(head).encode() + b"\n" + body
+
+
+def _gltf_with(**changes):
+    """The glTF box with parts of its document replaced: ``changes`` map a path such
+    as ``nodes`` or ``meshes.0.primitives.0.mode`` to its new value."""
+
+    def change(data):
+        document = json.loads(data)
+        for path, value in changes.items():
+            *parents, last = path.split(".")
+            owner = document
+            try:
+                for key in parents:
+                    owner = owner[int(key) if key.isdigit() else key]
+                owner[int(last) if last.isdigit() else last] = value
+            except (KeyError, IndexError, TypeError):
+                continue  # an earlier change took away this value's place
+        return json.dumps(document).encode()
+
+    return change
+
+
+def _obj_lines(*lines):
+    return lambda data: b"v 0 0 0\nv 1 0 0\nv 0 1 0\n" + "\n".join(lines).encode() + b"\n"
+
+
+def _collada_lines(data):
+    import collada
+
+    document = collada.Collada()
+    source = collada.source.FloatSource("v", np.eye(3).ravel(), ("X", "Y", "Z"))
+    geometry = collada.geometry.Geometry(document, "g", "g", [source])
+    inputs = collada.source.InputList()
+    inputs.addInput(0, "VERTEX", "#v")
+    geometry.primitives.append(geometry.createLineSet(np.array([0, 1, 1, 2]), inputs, "m"))
+    document.geometries.append(geometry)
+    node = collada.scene.Node("n", children=[collada.scene.GeometryNode(geometry, [])])
+    document.scenes.append(collada.scene.Scene("s", [node]))
+    document.scene = document.scenes[0]
+    stream = io.BytesIO()
+    document.write(stream)
+    return stream.getvalue()
+
+
+@pytest.mark.parametrize(
+    "kind, corrupt, reason",
+    [
+        (
+            "ply-ascii",
+            lambda d: _ply([[0, 1, 2]] * 2, binary=False).replace(
+                b"\n3 0 1 2\n", b"\n-3 0 1 2\n", 1
+            ),
+            "count -3 is negative",
+        ),
+        ("ply-binary", lambda d: _ply([[0, 1, 2]], as_list=False), "not a list"),
+        (
+            "ply-binary",
+            lambda d: _ply([[0, 1, float("nan")]], index="float"),
+            "floats, not integer indices",
+        ),
+        (
+            "ply-binary",
+            lambda d: _ply([[0, 1, 2]], count="char").replace(b"\3\0", b"\xfb\0"),
+            "count -5",
+        ),
+        ("gltf", _gltf_with(nodes=[{"mesh": 0, "children": [0]}]), "child twice or of itself"),
+        ("gltf", _gltf_with(nodes=[{"mesh": 0, "children": [1]}, {"children": [0]}]), "ancestor"),
+        ("gltf", _gltf_with(**{"meshes.0.primitives.0.material": 5}), "material names 5"),
+        ("gltf", _gltf_with(**{"nodes.0.skin": 3}), "skin names 3"),
+        ("gltf", _gltf_with(skins=[{"joints": [7]}], **{"nodes.0.skin": 0}), "joints names 7"),
+        ("glb", _gltf_with(skins=[{"joints": [7]}], **{"nodes.0.skin": 0}), "joints names 7"),
+        ("gltf", _gltf_with(**{"meshes.0.primitives.0.mode": 9}), "not one of glTF's seven"),
+        ("gltf", _gltf_with(meshes={"primitives": []}), "meshes is not a list of objects"),
+        ("gltf", _gltf_with(**{"accessors.0.count": "8"}), "bad count"),
+        ("gltf", _gltf_with(**{"nodes.0.children": 1}), "children is not a list"),
+        ("gltf", _gltf_with(**{"accessors.0.min": [0]}), "min is not a list of 3 numbers"),
+        ("obj", _obj_lines("f 1 2 500000000"), "index 500000000 outside the 3 vertices"),
+        ("obj", _obj_lines("f -4 -2 -1"), "index -4 outside"),
+        ("obj", _obj_lines("vt 0 0", "f 1/1 2/2 3/1"), "texture coordinates index 2"),
+        ("obj", _obj_lines("mtllib /proc/self/mem", "f 1 2 3"), "/proc/self/mem cannot be read"),
+        ("dae", _collada_lines, "holds no triangles"),
+    ],
+)
+def test_hostile_files_raise_value_errors_naming_file_and_fault(
+    tmp_path, read_in_child, kind, corrupt, reason
+):
+    path = MAKERS[kind](tmp_path)
+    if kind == "glb":
+        path = _gltf(tmp_path, binary=False)
+        path.write_bytes(corrupt(path.read_bytes()))
+        path = _glb_of(path)
+    else:
+        path.write_bytes(corrupt(path.read_bytes()))
+    outcome = read_in_child(str(path))
+    assert outcome.startswith("ValueError: " + str(path)), outcome
+    assert reason in outcome, outcome
+
+
+def _glb_of(gltf):
+    """The GLB holding the same document as ``gltf``, its data URI moved into the binary chunk."""
+    document = json.loads(gltf.read_text())
+    data = base64.b64decode(document["buffers"][0].pop("uri").split(",")[1])
+    text = json.dumps(document).encode()
+    text += b" " * (-len(text) % 4)
+    data += b"\0" * (-len(data) % 4)
+    chunks = struct.pack("<I4s", len(text), b"JSON") + text
+    chunks += struct.pack("<I4s", len(data), b"BIN\0") + data
+    path = gltf.with_suffix(".glb")
+    path.write_bytes(struct.pack("<4sII", b"glTF", 2, 12 + len(chunks)) + chunks)
+    return path
+
+
+_INDICES = st.one_of(
+    st.integers(-5, 8), st.integers(-(2**31), 2**31 - 1), st.sampled_from([float("nan"), 1e30, 2.5])
+)
+
+
+@st.composite
+def _ply_files(draw):
+    index = draw(st.sampled_from(["char", "uchar", "int", "uint", "float", "double"]))
+    faces = draw(st.lists(st.lists(_INDICES, min_size=0, max_size=5), min_size=1, max_size=4))
+    if index not in ("float", "double"):
+        bits = {"char": 8, "uchar": 8, "int": 32, "uint": 32}[index]
+        low = -(2 ** (bits - 1)) if index[0] != "u" else 0
+        faces = [
+            [int(v) % 2**bits + low if v == v and abs(v) < 2**62 else 0 for v in f] for f in faces
+        ]
+    return _ply(
+        faces,
+        vertices=draw(st.integers(1, 4)),
+        index=index,
+        count=draw(st.sampled_from(["uchar", "char"])),
+        binary=draw(st.booleans()),
+        as_list=draw(st.booleans()),
+    )
+
+
+_JSON_VALUES = st.recursive(
+    st.none() | st.booleans() | st.integers(-3, 12) | st.floats() | st.text(max_size=4),
+    lambda inner: (
+        st.lists(inner, max_size=3) | st.dictionaries(st.text(max_size=4), inner, max_size=3)
+    ),
+    max_leaves=6,
+)
+# The places where a glTF document ties its parts together, and a few of its types.
+_GLTF_PLACES = [
+    "scene",
+    "nodes.0.children",
+    "nodes.0.mesh",
+    "nodes.0.skin",
+    "nodes.0.camera",
+    "nodes.0.matrix",
+    "nodes.0.translation",
+    "meshes.0.primitives.0.material",
+    "meshes.0.primitives.0.mode",
+    "meshes.0.primitives.0.indices",
+    "meshes.0.primitives.0.attributes",
+    "meshes.0.primitives.0.targets",
+    "meshes.0.weights",
+    "materials.0.pbrMetallicRoughness",
+    "materials.0.pbrMetallicRoughness.baseColorFactor",
+    "accessors.1.componentType",
+    "accessors.0.type",
+    "accessors.0.count",
+    "bufferViews.0.byteStride",
+    "buffers.0.byteLength",
+    "skins",
+    "cameras",
+    "textures",
+    "animations",
+    "scenes.0.nodes",
+]
+
+
+@st.composite
+def _gltf_changes(draw):
+    places = draw(st.lists(st.sampled_from(_GLTF_PLACES), min_size=1, max_size=3, unique=True))
+    changes = {place: draw(_JSON_VALUES) for place in places}
+    if draw(st.booleans()):
+        # References to parts that exist, or to the parts around them.
+        changes["skins"] = [{"joints": draw(st.lists(st.integers(-1, 3), max_size=3))}]
+        changes["nodes"] = [
+            {
+                "mesh": 0,
+                "skin": draw(st.integers(-1, 1)),
+                "children": draw(st.lists(st.integers(-1, 2), max_size=3)),
+            },
+            {"children": draw(st.lists(st.integers(-1, 2), max_size=2))},
+        ]
+    return _gltf_with(**changes)
+
+
+@st.composite
+def _obj_files(draw):
+    corner = st.lists(st.integers(-6, 6) | st.integers(-(2**40), 2**40), min_size=1, max_size=3)
+    faces = draw(st.lists(st.lists(corner, min_size=1, max_size=4), min_size=1, max_size=3))
+    lines = ["vt 0 0", "vn 0 0 1"] * draw(st.integers(0, 1))
+    lines += [
+        draw(st.sampled_from("flp")) + " " + " ".join("/".join(map(str, c)) for c in face)
+        for face in faces
+    ]
+    return _obj_lines(*lines)(b"")
+
+
+@given(
+    made=st.one_of(
+        st.tuples(st.just("ply"), _ply_files()),
+        st.tuples(st.just("obj"), _obj_files()),
+        st.tuples(st.just("gltf"), _gltf_changes()),
+        st.tuples(st.just("glb"), _gltf_changes()),
+    )
+)
+def test_lying_structures_raise_errors_and_never_crash(tmp_path_factory, read_in_child, made):
+    kind, content = made
+    folder = tmp_path_factory.mktemp("lying")
+    path = folder / f"made.{kind}"
+    if kind in ("gltf", "glb"):
+        # The glTF box with references, counts and types that lie; a GLB holds the same.
+        gltf = MAKERS["gltf"](folder)
+        gltf.write_bytes(content(gltf.read_bytes()))
+        path = _glb_of(gltf) if kind == "glb" else gltf
+    else:
+        path.write_bytes(content)
     outcome = read_in_child(str(path))
     if outcome != "ok":
         assert str(path) in outcome

@@ -1,0 +1,99 @@
+"""Mesh files read once into a ``vtkPolyData`` that every element showing them shares.
+
+Each format has its module, which checks a file holds what it declares,
+reads it and takes its colours: STL, OBJ (with its MTL colours), PLY (with
+vertex colours) and glTF/GLB go through VTK's readers, Collada, which VTK
+cannot read, through trimesh and pycollada. A file's own colours end up as
+unsigned-char RGB cell or point scalars of the polydata.
+
+The cache is keyed by the resolved path, size and modification time, so a
+file changed on disk is read again, and holds the polydata weakly: it lives
+as long as some element uses it.
+"""
+
+from __future__ import annotations
+
+import ctypes
+import errno
+import os
+import stat
+import weakref
+
+from marnox.meshes._reading import MeshError
+from marnox.meshes.collada import readCollada
+from marnox.meshes.gltf import readGltf
+from marnox.meshes.obj import readObj
+from marnox.meshes.ply import readPly
+from marnox.meshes.stl import readStl
+
+MESH_ENDINGS = (".stl", ".obj", ".ply", ".gltf", ".glb", ".dae")
+
+_cache = weakref.WeakValueDictionary()
+
+
+def _fileKey(path):
+    resolved = os.path.realpath(path)
+    try:
+        info = os.stat(resolved)
+    except FileNotFoundError:
+        raise FileNotFoundError(errno.ENOENT, "mesh file not found", path) from None
+    if not stat.S_ISREG(info.st_mode):
+        raise ValueError(f"{path}: not a mesh file (not a regular file)")
+    return resolved, info.st_size, info.st_mtime_ns
+
+
+def readMesh(path):
+    """The shared polydata of the mesh file ``path``; callers must not change it.
+
+    Raises FileNotFoundError for a missing file and ValueError (or OSError) naming the
+    file and what is wrong for anything that cannot be read.
+    """
+    path = os.fspath(path)
+    ending = os.path.splitext(path)[1].lower()
+    if ending not in MESH_ENDINGS:
+        raise ValueError(
+            f"{path}: unknown mesh file ending {ending!r} (known: {', '.join(MESH_ENDINGS)})"
+        )
+    key = _fileKey(path)
+    polydata = _cache.get(key)
+    if polydata is None:
+        try:
+            polydata = _READERS[ending](key[0])
+        except MeshError as error:
+            raise ValueError(f"{path}: {error}") from error
+        if polydata.GetNumberOfCells() == 0:
+            raise ValueError(f"{path}: the file holds no surface")
+        if polydata.GetActualMemorySize() >= _TRIM_KIB:
+            _releaseFreedMemory()
+        _cache[key] = polydata
+    return polydata
+
+
+def _loadMallocTrim():
+    try:
+        return ctypes.CDLL(None).malloc_trim
+    except (OSError, AttributeError):
+        return None
+
+
+# A reader's scratch memory (VTK's STL reader merges points through a locator)
+# is freed when it finishes, but glibc keeps it resident: after a large mesh the
+# process would stay hundreds of MiB larger than the mesh it keeps. Handing that
+# memory back lets a user show a large mesh and keep only its own size resident.
+_TRIM_KIB = 16 * 1024
+_mallocTrim = _loadMallocTrim()
+
+
+def _releaseFreedMemory():
+    if _mallocTrim is not None:
+        _mallocTrim(0)
+
+
+_READERS = {
+    ".stl": readStl,
+    ".obj": readObj,
+    ".ply": readPly,
+    ".gltf": readGltf,
+    ".glb": readGltf,
+    ".dae": readCollada,
+}
