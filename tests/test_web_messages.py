@@ -2,8 +2,10 @@
 
 import pytest
 
-from marnox.web.messages import BadMessage, parse
-from marnox.web.moves import PendingMoves
+pytest.importorskip("aiohttp", reason="marnox[web] is not installed")
+
+from marnox.web.messages import BadMessage, parse  # noqa: E402
+from marnox.web.moves import PendingMoves  # noqa: E402
 
 
 @pytest.mark.parametrize(

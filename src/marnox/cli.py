@@ -13,6 +13,8 @@ import argparse
 import os
 import sys
 
+from marnox._view_setup import check_port, check_size
+from marnox._view_setup import use_headless_window as _use_headless_window
 from marnox.constants import MX_IMAGE_FILE_EXT, MX_PROJECT_FILE_EXT
 
 EXIT_BAD_INPUT = 2
@@ -21,12 +23,6 @@ DEFAULT_SIZE = (1280, 800)
 
 class BadInput(Exception):
     """A problem with what the user asked for, reported in one line."""
-
-
-def _use_headless_window():
-    """Without a display, let VTK go straight to its EGL window instead of trying X first."""
-    if not os.environ.get("DISPLAY"):
-        os.environ.setdefault("VTK_DEFAULT_OPENGL_WINDOW", "vtkEGLRenderWindow")
 
 
 def _require_ending(path, ending, what):
@@ -168,6 +164,17 @@ def run_demo(out, robot=None):
     print(f"wrote {images_png}")
 
 
+def _check_size_option(size):
+    from marnox.viewer import MAX_WINDOW_SIZE
+
+    try:
+        check_size(size)
+    except ValueError as error:
+        raise BadInput(
+            f"--size {size[0]} {size[1]}: width and height must be from 1 to {MAX_WINDOW_SIZE}"
+        ) from error
+
+
 def run_render(project_file, out, size, images):
     """Write the workspace view (and optionally the image grid) of a project file."""
     if out is None:
@@ -176,12 +183,7 @@ def run_render(project_file, out, size, images):
         if path is not None:
             _require_ending(path, MX_IMAGE_FILE_EXT, "the picture")
             _require_output_folder(path)
-    from marnox.viewer import MAX_WINDOW_SIZE
-
-    if not all(0 < side <= MAX_WINDOW_SIZE for side in size):
-        raise BadInput(
-            f"--size {size[0]} {size[1]}: width and height must be from 1 to {MAX_WINDOW_SIZE}"
-        )
+    _check_size_option(size)
     project = load_project(project_file)
     write_workspace_png(project, out, size)
     print(f"wrote {out}")
@@ -222,16 +224,20 @@ def run_view(project_file):
 
 def run_serve(project_file, host, port, size):
     """Serve the project's live view to web browsers until interrupted (Ctrl-C)."""
-    if size[0] <= 0 or size[1] <= 0:
-        raise BadInput(f"--size {size[0]} {size[1]}: width and height must be positive")
-    if not 0 <= port <= 65535:
-        raise BadInput(f"--port {port}: must be from 0 to 65535")
+    _check_size_option(size)
+    try:
+        check_port(port)
+    except ValueError as error:
+        raise BadInput(f"--port {port}: must be from 0 to 65535") from error
     try:
         from marnox.web import WebView
     except ImportError as error:
         raise BadInput(str(error)) from error
     project = load_project(project_file)
-    view = WebView(project, host=host, port=port, size=tuple(size))
+    try:
+        view = WebView(project, host=host, port=port, size=tuple(size))
+    except ValueError as error:
+        raise BadInput(str(error)) from error
     try:
         view.start()
     except OSError as error:

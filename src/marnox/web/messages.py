@@ -7,6 +7,10 @@ A browser may send only these JSON objects, as WebSocket text:
 - ``{"type": "zoom", "factor": F}``: F above 1 comes closer, below 1 backs off;
 - ``{"type": "reset"}``: back to the camera the view started with;
 - ``{"type": "ack", "view": NAME}``: the page has drawn the last frame of that view.
+
+The server sends first ``{"type": "views", "names": [NAME, ...], "sizes": [[W, H], ...]}``
+as text, the views it shows (in the order of :data:`VIEW_NAMES`) and their sizes in pixels,
+then frames: binary messages of one byte, the view's index in that list, and a JPEG.
 """
 
 from __future__ import annotations
@@ -17,6 +21,7 @@ MAX_MESSAGE_CHARS = 256
 # More than ten view widths between two mouse events is no mouse.
 MAX_DRAG = 10.0
 ZOOM_RANGE = (0.05, 20.0)
+# Every view a web view can show; the page learns which ones it shows from the server.
 VIEW_NAMES = ("workspace", "images")
 
 _FIELDS = {
@@ -48,8 +53,8 @@ def _number(message, key, low, high):
     return value
 
 
-def parse(text):
-    """The checked move in ``text``, or BadMessage.
+def parse(text, views=VIEW_NAMES):
+    """The checked move in ``text``, or BadMessage; an ack must name one of ``views``.
 
     Returns ``("rotate", dx, dy)``, ``("pan", dx, dy)``, ``("zoom", factor)``,
     ``("reset",)`` or ``("ack", view_index)``, every number finite and in range.
@@ -74,7 +79,7 @@ def parse(text):
         return kind, _number(message, "factor", *ZOOM_RANGE)
     if kind == "ack":
         view = message["view"]
-        if view not in VIEW_NAMES:
+        if view not in views:
             raise BadMessage(f"unknown view {view!r}")
-        return kind, VIEW_NAMES.index(view)
+        return kind, views.index(view)
     return (kind,)

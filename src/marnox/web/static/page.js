@@ -1,12 +1,10 @@
 // Draws the frames the server sends and sends back the mouse's camera moves.
 "use strict";
 
-const VIEWS = ["workspace", "images"];
-const canvases = VIEWS.map((name) => document.getElementById(name));
+const main = document.querySelector("main");
 const statusLine = document.getElementById("status");
-// Frames drawn per view; the tests and the benchmark read them.
-window.marnox = { frames: [0, 0] };
-
+// The views the server shows, {name, canvas}, in the order a frame's first byte indexes.
+let views = [];
 let socket = null;
 
 function showStatus(text, kind) {
@@ -18,27 +16,55 @@ function send(message) {
   if (socket && socket.readyState === WebSocket.OPEN) socket.send(JSON.stringify(message));
 }
 
+// One canvas per view, drawn at the view's full size whatever the size of a frame. The first
+// view is the workspace view, which the mouse steers. A canvas counts the frames it drew in
+// its data-frames attribute.
+function showViews({ names, sizes }) {
+  views = names.map((name, index) => {
+    let canvas = document.getElementById(name);
+    if (canvas === null) {
+      canvas = document.createElement("canvas");
+      canvas.id = name;
+      canvas.title = name;
+      canvas.hidden = true;
+      canvas.dataset.frames = "0";
+      main.append(canvas);
+      if (index === 0) steer(canvas);
+    }
+    [canvas.width, canvas.height] = sizes[index];
+    return { name, canvas };
+  });
+}
+
+// What the server sends as text, by type.
+const textHandlers = { views: showViews };
+
 async function draw(data) {
-  const view = new Uint8Array(data, 0, 1)[0];
-  const canvas = canvases[view];
-  if (!canvas) return;
+  const view = views[new Uint8Array(data, 0, 1)[0]];
+  if (!view) return;
+  const canvas = view.canvas;
   try {
     const jpeg = new Blob([new Uint8Array(data, 1)], { type: "image/jpeg" });
     const bitmap = await createImageBitmap(jpeg);
-    if (canvas.width !== bitmap.width || canvas.height !== bitmap.height) {
-      canvas.width = bitmap.width;
-      canvas.height = bitmap.height;
-    }
-    canvas.getContext("2d").drawImage(bitmap, 0, 0);
+    canvas.getContext("2d").drawImage(bitmap, 0, 0, canvas.width, canvas.height);
     bitmap.close();
     canvas.hidden = false;
-    window.marnox.frames[view] += 1;
+    canvas.dataset.frames = Number(canvas.dataset.frames) + 1;
   } catch (error) {
-    console.warn(`marnox: a ${VIEWS[view]} frame could not be drawn`, error);
+    console.warn(`marnox: a ${view.name} frame could not be drawn`, error);
   } finally {
     // The server sends this view's next frame only after this: a slow page skips frames.
-    send({ type: "ack", view: VIEWS[view] });
+    send({ type: "ack", view: view.name });
   }
+}
+
+function receive(event) {
+  if (typeof event.data !== "string") {
+    draw(event.data);
+    return;
+  }
+  const message = JSON.parse(event.data);
+  textHandlers[message.type]?.(message);
 }
 
 function connect() {
@@ -47,7 +73,7 @@ function connect() {
   socket = new WebSocket(url);
   socket.binaryType = "arraybuffer";
   socket.onopen = () => showStatus("live", "live");
-  socket.onmessage = (event) => draw(event.data);
+  socket.onmessage = receive;
   socket.onclose = (event) => {
     showStatus(`disconnected (${event.reason || event.code}), retrying`, "lost");
     setTimeout(connect, 2000);
@@ -55,9 +81,7 @@ function connect() {
 }
 
 // Mouse moves are summed and sent at most every 16 ms.
-const workspace = canvases[0];
 const pending = { rotate: [0, 0], pan: [0, 0], zoom: 1 };
-let drag = null;
 let flushTimer = null;
 
 function clamp(value, low, high) {
@@ -79,46 +103,51 @@ function schedule() {
   if (flushTimer === null) flushTimer = setTimeout(flush, 16);
 }
 
-workspace.addEventListener("pointerdown", (event) => {
-  if (event.button !== 0 && event.button !== 1) return;
-  event.preventDefault();
-  workspace.setPointerCapture(event.pointerId);
-  const mode = event.button === 1 || event.shiftKey ? "pan" : "rotate";
-  drag = { mode, x: event.clientX, y: event.clientY };
-});
+function steer(canvas) {
+  let drag = null;
+  canvas.classList.add("steered");
 
-workspace.addEventListener("pointermove", (event) => {
-  if (!drag) return;
-  const box = workspace.getBoundingClientRect();
-  pending[drag.mode][0] += (event.clientX - drag.x) / box.width;
-  pending[drag.mode][1] += (event.clientY - drag.y) / box.height;
-  drag.x = event.clientX;
-  drag.y = event.clientY;
-  schedule();
-});
-
-for (const name of ["pointerup", "pointercancel"]) {
-  workspace.addEventListener(name, () => {
-    drag = null;
-  });
-}
-
-workspace.addEventListener(
-  "wheel",
-  (event) => {
+  canvas.addEventListener("pointerdown", (event) => {
+    if (event.button !== 0 && event.button !== 1) return;
     event.preventDefault();
-    const lines = event.deltaMode === WheelEvent.DOM_DELTA_LINE ? 40 : 1;
-    pending.zoom *= Math.exp((-event.deltaY * lines) / 500);
-    schedule();
-  },
-  { passive: false },
-);
+    canvas.setPointerCapture(event.pointerId);
+    const mode = event.button === 1 || event.shiftKey ? "pan" : "rotate";
+    drag = { mode, x: event.clientX, y: event.clientY };
+  });
 
-workspace.addEventListener("dblclick", () => send({ type: "reset" }));
-// The middle button would otherwise start scrolling or paste.
-workspace.addEventListener("mousedown", (event) => {
-  if (event.button === 1) event.preventDefault();
-});
-workspace.addEventListener("contextmenu", (event) => event.preventDefault());
+  canvas.addEventListener("pointermove", (event) => {
+    if (!drag) return;
+    const box = canvas.getBoundingClientRect();
+    pending[drag.mode][0] += (event.clientX - drag.x) / box.width;
+    pending[drag.mode][1] += (event.clientY - drag.y) / box.height;
+    drag.x = event.clientX;
+    drag.y = event.clientY;
+    schedule();
+  });
+
+  for (const name of ["pointerup", "pointercancel"]) {
+    canvas.addEventListener(name, () => {
+      drag = null;
+    });
+  }
+
+  canvas.addEventListener(
+    "wheel",
+    (event) => {
+      event.preventDefault();
+      const lines = event.deltaMode === WheelEvent.DOM_DELTA_LINE ? 40 : 1;
+      pending.zoom *= Math.exp((-event.deltaY * lines) / 500);
+      schedule();
+    },
+    { passive: false },
+  );
+
+  canvas.addEventListener("dblclick", () => send({ type: "reset" }));
+  // The middle button would otherwise start scrolling or paste.
+  canvas.addEventListener("mousedown", (event) => {
+    if (event.button === 1) event.preventDefault();
+  });
+  canvas.addEventListener("contextmenu", (event) => event.preventDefault());
+}
 
 connect();
