@@ -1,5 +1,5 @@
 // module.cpp: marnox.project: its imports and the Project class.
-#include "project_names.h"
+#include "project.h"
 
 namespace marnox::project {
 namespace {

@@ -1,19 +1,19 @@
 // host.cpp: opening, looping, drawing and closing a viewer's render window.
 #include "host.h"
 
-#include "shared_props.h"
-#include "window_checks.h"
-
 namespace marnox::viewer::host {
+namespace {
 
 using pyglue::call_method;
 using pyglue::getattr;
 
-/// Reads `_stopped` like `getattr(self, "_stopped", False)`, so a viewer never stopped needs
-/// no such field.
-bool is_stopped(nb::handle self) {
-    return pyglue::truthy(pyglue::getattr_or(self, field::stopped, Py_False));
+/// Calls each of `steps` on `self` in order, looked up on `self` so that overrides run; an
+/// error ends the sequence there.
+void call_each(nb::handle self, std::span<const Name* const> steps) {
+    for (const Name* step : steps) call_method(self, *step);
 }
+
+}  // namespace
 
 nb::object init(const Call& call, const Kind& kind) {
     nb::handle self = call.self();
@@ -24,7 +24,7 @@ nb::object init(const Call& call, const Kind& kind) {
     record_window_thread(self);
     nb::object window = getattr(self, field::window);
     if (pyglue::truthy(call.arg(1))) {
-        call_method(window, vtk::off_screen_rendering_on);
+        call_method(window, vtk::OffScreenRenderingOn);
     } else {
         if (renders_off_screen_only(window))
             pyglue::raise(PyExc_RuntimeError,
@@ -32,45 +32,35 @@ nb::object init(const Call& call, const Kind& kind) {
         pyglue::setattr(self, field::interactor,
                         pyglue::call(call.global(global::vtk_render_window_interactor)));
         nb::object interactor = getattr(self, field::interactor);
-        kind.style_interactor(call, interactor);
-        call_method(interactor, vtk::set_render_window, window);
-        call_method(interactor, vtk::initialize);
+        if (kind.interactor_style)
+            call_method(interactor, vtk::SetInteractorStyle,
+                        pyglue::call(call.global(*kind.interactor_style)));
+        call_method(interactor, vtk::SetRenderWindow, window);
+        call_method(interactor, vtk::Initialize);
     }
-    kind.prepare_window(call, window);
+    if (kind.prepare_window)
+        kind.prepare_window(call, window);
     release_shared_props(window);
-    call_method(window, vtk::render);
-    call_method(window, vtk::set_window_name, nb::str(kind.title));
+    call_method(window, vtk::Render);
+    call_method(window, vtk::SetWindowName, nb::str(kind.title));
     call_method(self, method::render);
-    kind.after_first_frame(self);
+    call_each(self, kind.after_first_frame);
     return nb::none();
 }
 
 nb::object render(const Call& call, const Kind& kind) {
     nb::handle self = call.self();
     require_window_thread(self, "render");
-    kind.refresh(self);
+    call_each(self, kind.refresh);
     // A stopped window stays closed: drawing would bring it back.
     if (is_stopped(self))
         return nb::none();
     nb::object interactor = getattr(self, field::interactor);
     if (interactor.is_none())
         return nb::none();
-    call_method(interactor, vtk::process_events);
-    call_method(interactor, vtk::render);
+    call_method(interactor, vtk::ProcessEvents);
+    call_method(interactor, vtk::Render);
     return nb::none();
-}
-
-MethodDef init_method(pyglue::Impl impl, const char* doc) {
-    return {
-        .name = "init",
-        .impl = impl,
-        .params = {{.name = "offscreen", .annotation = "bool", .default_value = nb::bool_(false)}},
-        .doc = doc,
-    };
-}
-
-MethodDef render_method(pyglue::Impl impl, const char* doc) {
-    return {.name = "render", .impl = impl, .params = {}, .doc = doc};
 }
 
 /// `spin()`: hands the thread to the interactor's event loop until it ends.
@@ -81,7 +71,7 @@ nb::object spin(const Call& call) {
         return nb::none();
     nb::object interactor = getattr(self, field::interactor);
     if (!interactor.is_none())
-        call_method(interactor, vtk::start);
+        call_method(interactor, vtk::Start);
     return nb::none();
 }
 
@@ -92,7 +82,7 @@ MethodDef spin_method() {
         "Returns at once when there is no interactor (before init(), or off screen) and\n"
         "after stop(). Nothing is refreshed while the loop runs: for live content, call\n"
         "render() from your own loop instead. Returns None.\n";
-    return {.name = "spin", .impl = spin, .params = {}, .doc = doc};
+    return {.name = method::spin, .impl = spin, .params = {}, .doc = doc};
 }
 
 /// `stop()`: the window is finalised before the loop is told to end; `_interactor` stays.
@@ -100,10 +90,10 @@ nb::object stop(const Call& call) {
     nb::handle self = call.self();
     require_window_thread(self, "stop");
     pyglue::setattr(self, field::stopped, Py_True);
-    call_method(getattr(self, field::window), vtk::finalize);
+    call_method(getattr(self, field::window), vtk::Finalize);
     nb::object interactor = getattr(self, field::interactor);
     if (!interactor.is_none())
-        call_method(interactor, vtk::terminate_app);
+        call_method(interactor, vtk::TerminateApp);
     return nb::none();
 }
 
@@ -116,7 +106,7 @@ MethodDef stop_method() {
         "screenshot() raise RuntimeError, because drawing would reopen the window.\n"
         "setProject() and the viewer's other operations keep working on its content.\n"
         "Calling stop() again does no harm. Returns None.\n";
-    return {.name = "stop", .impl = stop, .params = {}, .doc = doc};
+    return {.name = method::stop, .impl = stop, .params = {}, .doc = doc};
 }
 
 }  // namespace marnox::viewer::host
