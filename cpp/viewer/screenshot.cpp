@@ -29,7 +29,7 @@ nb::object screenshot(const Call& call) {
     // An uninitialised window has no context to draw with; VTK would write an empty file.
     if (!is_initialised(self))
         pyglue::raise(PyExc_RuntimeError,
-                      "Window not initialised, call init() before screenshot()");
+                      "Window not initialized, call init() before screenshot()");
     require_window_thread(self, "screenshot");
     if (pyglue::assertions_enabled())
         pyglue::assert_lower_endswith(filename, call.global(global::image_file_ext));
