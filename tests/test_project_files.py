@@ -511,6 +511,37 @@ def test_read_only_file_or_folder_is_a_permission_error(saved, read_only):
     assert listing(folder) == ["cell.mxproj"]
 
 
+def test_a_writable_file_in_a_read_only_folder_cannot_be_saved(saved):
+    """The temporary file needs the folder, where open(file, "w") would need the file only."""
+    _, path = saved
+    folder = os.path.dirname(path)
+    with open(path, "rb") as file:
+        old = file.read()
+    os.chmod(folder, 0o555)
+    try:
+        result = run_python(
+            """
+            import sys
+            from marnox.project import Project
+            open(sys.argv[1], "a").close()
+            try:
+                Project().save(sys.argv[1])
+            except PermissionError as error:
+                print("refused", error.filename)
+            """,
+            path,
+            preexec_fn=without_file_permission_override,
+        )
+    except subprocess.SubprocessError:
+        pytest.skip("cannot drop the permission override")
+    finally:
+        os.chmod(folder, 0o755)
+    assert result.stdout == f"refused {path}\n", result.stderr
+    with open(path, "rb") as file:
+        assert file.read() == old
+    assert listing(folder) == ["cell.mxproj"]
+
+
 def test_permission_bits_are_kept_and_new_files_follow_the_umask(saved):
     project, path = saved
     os.chmod(path, 0o640)

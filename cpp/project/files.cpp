@@ -185,7 +185,9 @@ MethodDef save_method() {
             "Raises TypeError if ``file`` is not a str or a behavior is keyed by anything\n"
             "but a str, AssertionError for a wrong ending, the model's ValueError for a\n"
             "node tree deeper than a project file holds, and the OSError that\n"
-            "``open(file, \"w\")`` would raise.",
+            "``open(file, \"w\")`` would raise. The temporary file needs a folder the\n"
+            "process may create files in: in a read-only folder ``save`` raises\n"
+            "PermissionError even where the file itself could be written.",
     };
 }
 
