@@ -1,4 +1,5 @@
-// container.cpp: Project construction, accessors, printing and validation.
+// container.cpp: the Project class: its definition, construction, accessors, printing and
+// validation; saving and loading are in files.cpp.
 #include "interfaces/model.h"
 #include "project.h"
 
@@ -8,7 +9,17 @@ namespace {
 const Name values{"values"};
 const Name warning{"warning"};
 
-}  // namespace
+const char* const kProjectDoc =
+    "A robot-cell project: one workspace, a dict of behaviors keyed by name, and one system.\n"
+    "\n"
+    "The accessors hand out the held objects themselves, never copies. The state lives\n"
+    "in the instance attributes ``_system``, ``_workspace`` and ``_behaviors``.\n"
+    "\n"
+    "Example::\n"
+    "\n"
+    "    project = Project()\n"
+    "    project.addBehavior(Behavior(\"pick\"))\n"
+    "    project.save(\"cell\" + MX_PROJECT_FILE_EXT)\n";
 
 nb::object init(const Call& call) {
     nb::handle self = call.self();
@@ -153,6 +164,25 @@ MethodDef validate_method() {
         .returns = "bool",
         .doc = "Log a warning that validation is not yet enabled and return True.",
     };
+}
+
+}  // namespace
+
+void define_project(nb::handle module) {
+    pyglue::ClassBuilder(module, "Project", kProjectDoc)
+        .def(init_method())
+        .def(str_method())
+        .def(set_workspace_method())
+        .def(workspace_method())
+        .def(add_behavior_method())
+        .def(behaviors_method())
+        .def(system_method())
+        .def(save_method())
+        .def(load_method())
+        .def(validate_method())
+        .def(get_snapshot_method())
+        .def(set_snapshot_method())
+        .finish();
 }
 
 }  // namespace marnox::project

@@ -53,19 +53,10 @@ inline const Name get_snapshot{"_getSnapshot"};
 inline const Name set_snapshot{"_setSnapshot"};
 }  // namespace method
 
-// The Project methods, each defined beside its body, in the order the class defines them.
+/// Defines the Project class into `module` (container.cpp).
+void define_project(nb::handle module);
 
-// container.cpp
-MethodDef init_method();
-MethodDef str_method();
-MethodDef set_workspace_method();
-MethodDef workspace_method();
-MethodDef add_behavior_method();
-MethodDef behaviors_method();
-MethodDef system_method();
-MethodDef validate_method();
-
-// files.cpp
+// The Project methods that files.cpp defines, each beside its body.
 MethodDef save_method();
 MethodDef load_method();
 MethodDef get_snapshot_method();

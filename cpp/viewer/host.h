@@ -62,7 +62,7 @@ MethodDef screenshot_method();
 
 }  // namespace host
 
-// The checks (window_checks.cpp).
+// The checks.
 
 /// Refuses a (width, height) pair of integers outside 1..kMaxWindowSide with ValueError.
 /// Anything else is left for VTK's SetSize to refuse, with its own error.
@@ -90,7 +90,7 @@ bool is_initialised(nb::handle self);
 /// Whether `stop` has been called: `_stopped` is set by `stop` and absent before it.
 bool is_stopped(nb::handle self);
 
-// Shared props (shared_props.cpp).
+// Props shared between windows (shared_props.cpp).
 
 /// For an EGL or OSMesa window: releases, outside any frame, the graphics resources of every
 /// prop in `window`'s renderers that another viewport shows too, so that the next frame of

@@ -46,8 +46,6 @@ nb::list viewport_of(Py_ssize_t row, Py_ssize_t column, Py_ssize_t rows, Py_ssiz
     return rect;
 }
 
-}  // namespace
-
 /// `__init__(size)`: the fields, in order; no window content yet.
 nb::object construct(const Call& call) {
     nb::handle self = call.self();
@@ -182,8 +180,6 @@ MethodDef get_renderer_method() {
         .doc = doc,
     };
 }
-
-namespace {
 
 const Name* const kRefreshImages[] = {&method::update_images};
 

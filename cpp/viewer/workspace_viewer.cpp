@@ -5,8 +5,27 @@
 #include "host.h"
 #include "interfaces/model.h"
 
+/// render()'s refresh step, in frame order: each per-frame update as STEP(identifier, name,
+/// separator), the separator being what follows the name where render()'s docstring lists
+/// the updates. The names, the order and that list are all made from here.
+#define MARNOX_WORKSPACE_REFRESH_STEPS(STEP)                        \
+    STEP(update_visual_frames, "_updateVisualFrames", ", ")         \
+    STEP(update_point_cloud, "_updatePointCloud", ",\n")            \
+    STEP(update_graspable_items, "_updateGraspableItems", ", ")     \
+    STEP(update_placement_regions, "_updatePlacementRegions", ", ") \
+    STEP(update_goal_candidates, "_updateGoalCandidates", ",\n")    \
+    STEP(update_tool_trajectories, "_updateToolTrajectories", ", ") \
+    STEP(update_tool_forces, "_updateToolForces", "")
+
 namespace marnox::viewer {
 namespace workspace {
+
+namespace method {
+#define MARNOX_STEP_NAME(identifier, name, separator) const Name identifier{name};
+MARNOX_WORKSPACE_REFRESH_STEPS(MARNOX_STEP_NAME)
+#undef MARNOX_STEP_NAME
+}  // namespace method
+
 namespace {
 
 using pyglue::call_method;

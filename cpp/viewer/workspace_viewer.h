@@ -3,22 +3,10 @@
 
 #include "viewer.h"
 
-/// render()'s refresh step, in frame order: each per-frame update as STEP(identifier, name,
-/// separator), the separator being what follows the name where render()'s docstring lists
-/// the updates. The names, the order and that list are all made from here.
-#define MARNOX_WORKSPACE_REFRESH_STEPS(STEP)                        \
-    STEP(update_visual_frames, "_updateVisualFrames", ", ")         \
-    STEP(update_point_cloud, "_updatePointCloud", ",\n")            \
-    STEP(update_graspable_items, "_updateGraspableItems", ", ")     \
-    STEP(update_placement_regions, "_updatePlacementRegions", ", ") \
-    STEP(update_goal_candidates, "_updateGoalCandidates", ",\n")    \
-    STEP(update_tool_trajectories, "_updateToolTrajectories", ", ") \
-    STEP(update_tool_forces, "_updateToolForces", "")
-
 namespace marnox::viewer::workspace {
 
-/// WorkspaceViewer's own methods, beside those both viewers define (viewer.h). Called through
-/// `self`, so that overrides take effect.
+/// WorkspaceViewer's own methods, beside those both viewers define (viewer.h) and the per-frame
+/// updates (workspace_viewer.cpp). Called through `self`, so that overrides take effect.
 namespace method {
 inline const Name reset_camera{"resetCamera"};
 inline const Name zoom{"zoom"};
@@ -30,9 +18,6 @@ inline const Name refresh_workspace{"_refreshWorkspace"};
 inline const Name add_items{"_addItems"};
 inline const Name add_group{"addGroup"};
 inline const Name add_element{"addElement"};
-#define MARNOX_STEP_NAME(identifier, name, separator) inline const Name identifier{name};
-MARNOX_WORKSPACE_REFRESH_STEPS(MARNOX_STEP_NAME)
-#undef MARNOX_STEP_NAME
 }  // namespace method
 
 /// Keyword names of the calls on `self` that pass their argument by keyword.
