@@ -2,7 +2,7 @@
 // module-level names its methods use, and where each method is defined.
 #pragma once
 
-#include "pyglue/pyglue.h"
+#include "interfaces/model.h"
 
 namespace marnox::project {
 
@@ -41,11 +41,12 @@ inline const Name close{"close"};
 /// Project's methods besides __init__ and __str__ (pyglue::special), called through `self` so
 /// that overrides take effect.
 namespace method {
+// The two accessors the viewers call on a project are named with those calls.
+using model::names::system;
+using model::names::workspace;
 inline const Name set_workspace{"setWorkspace"};
-inline const Name workspace{"workspace"};
 inline const Name add_behavior{"addBehavior"};
 inline const Name behaviors{"behaviors"};
-inline const Name system{"system"};
 inline const Name save{"save"};
 inline const Name load{"load"};
 inline const Name validate{"validate"};
