@@ -181,6 +181,7 @@ MethodDef get_renderer_method() {
     };
 }
 
+/// render()'s refresh step: `self._updateImages()`.
 const Name* const kRefreshImages[] = {&method::update_images};
 
 /// The interactor keeps VTK's default style, and the layout, run by setProject, sizes the window
