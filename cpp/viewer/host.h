@@ -68,6 +68,18 @@ MethodDef screenshot_method();
 /// Anything else is left for VTK's SetSize to refuse, with its own error.
 void require_window_size(nb::handle size);
 
+/// The constructors' `size: tuple = (800, 600)`, the window's (width, height) in pixels.
+inline pyglue::Param size_param() {
+    return {.name = "size", .annotation = "tuple", .default_value = nb::make_tuple(800, 600)};
+}
+
+/// A constructor's `size`: exactly a tuple (TypeError otherwise), checked by
+/// require_window_size.
+inline void require_size_argument(nb::handle size) {
+    pyglue::require_exact_type(size, &PyTuple_Type, "size");
+    require_window_size(size);
+}
+
 /// Whether `window` is one of the classes VTK falls back to when it finds no display (EGL,
 /// OSMesa). They never show a window, and an interactor initialised on one crashes the
 /// process.

@@ -50,8 +50,7 @@ nb::list viewport_of(Py_ssize_t row, Py_ssize_t column, Py_ssize_t rows, Py_ssiz
 nb::object construct(const Call& call) {
     nb::handle self = call.self();
     nb::handle size = call.arg(1);
-    pyglue::require_exact_type(size, &PyTuple_Type, "size");
-    require_window_size(size);
+    require_size_argument(size);
     pyglue::setattr(self, field::size, size);
     pyglue::setattr(self, field::project, model::new_project(call));
     pyglue::setattr(self, field::renderers, nb::list());
@@ -72,9 +71,7 @@ MethodDef construct_method() {
     return {
         .name = pyglue::special::init,
         .impl = construct,
-        .params = {{.name = "size",
-                    .annotation = "tuple",
-                    .default_value = nb::make_tuple(800, 600)}},
+        .params = {size_param()},
         .doc = doc,
     };
 }

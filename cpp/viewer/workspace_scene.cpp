@@ -40,8 +40,7 @@ void require_prop(const Call& call, nb::handle actor) {
 nb::object construct(const Call& call) {
     nb::handle self = call.self();
     nb::handle size = call.arg(1);
-    pyglue::require_exact_type(size, &PyTuple_Type, "size");
-    require_window_size(size);
+    require_size_argument(size);
 
     pyglue::setattr(self, field::size, size);
     nb::object ren = pyglue::call(call.global(global::vtk_renderer));
@@ -80,9 +79,7 @@ MethodDef construct_method() {
     return {
         .name = pyglue::special::init,
         .impl = construct,
-        .params = {{.name = "size",
-                    .annotation = "tuple",
-                    .default_value = nb::make_tuple(800, 600)},
+        .params = {size_param(),
                    {.name = "trajectory", .annotation = "bool", .default_value = nb::bool_(false)},
                    {.name = "pointcloud", .annotation = "bool", .default_value = nb::bool_(false)}},
         .doc = doc,
