@@ -1,7 +1,5 @@
 // module.cpp: marnox.viewer: imports, NUMPY_TO_VTK_TYPE, the viewer classes, releaseSharedProps.
-#include "shared_props.h"
-#include "viewer_classes.h"
-#include "window_checks.h"
+#include "host.h"
 
 namespace marnox::viewer {
 namespace {
