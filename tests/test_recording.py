@@ -257,3 +257,30 @@ def test_damaged_and_foreign_files_raise_in_a_child_without_crashing(tmp_path, r
     assert outcomes.pop("garbled middle") in ("ValueError", "opens")
     assert outcomes.pop("garbled summary") in ("ValueError", "opens")
     assert set(outcomes.values()) == {"ValueError"}, outcomes
+
+
+def test_demo_records_a_pick_that_replay_plays_in_the_windows(tmp_path, display, capsys):
+    from marnox.cli import main
+
+    path = str(tmp_path / "demo.mcap")
+    assert main(["demo", "--record", path]) == 0
+    recording = Recording(path)
+    assert recording.duration() >= 3.0
+    start, end = recording.project(), recording.project()
+    recording.apply(end, recording.duration())
+    assert start.system().pointcloud().tobytes() != end.system().pointcloud().tobytes()
+    arm = "arm"
+    assert start.workspace().getRobots()[arm].jointPositions() != (
+        end.workspace().getRobots()[arm].jointPositions()
+    )
+    assert main(["replay", path, "--speed", "20"]) == 0
+
+
+@pytest.mark.parametrize("arguments", [["missing.mcap"], ["garbage.mcap"], ["x", "--speed", "0"]])
+def test_replay_refuses_bad_input_in_one_line(tmp_path, monkeypatch, capsys, arguments):
+    from marnox.cli import main
+
+    monkeypatch.chdir(tmp_path)
+    (tmp_path / "garbage.mcap").write_bytes(b"not a recording")
+    assert main(["replay", *arguments]) == 2
+    assert len(capsys.readouterr().err.splitlines()) == 1

@@ -2,6 +2,7 @@
 
 from __future__ import annotations
 
+import math
 from typing import NamedTuple
 
 from marnox.pose import Pose
@@ -66,9 +67,12 @@ def capture(project):
 def _exact_pose(position, orientation):
     """A Pose holding exactly these numbers: they came from a Pose, and normalising a unit
     quaternion again may change its last bit."""
+    numbers = tuple(map(float, position + orientation))
+    if not all(map(math.isfinite, numbers)):
+        raise ValueError("a recorded pose is not finite")
     pose = Pose.__new__(Pose)
-    pose._position = tuple(map(float, position))
-    pose._orientation = tuple(map(float, orientation))
+    pose._position = numbers[:3]
+    pose._orientation = numbers[3:]
     return pose
 
 
