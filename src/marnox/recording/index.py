@@ -12,7 +12,6 @@ import io
 import struct
 from collections import OrderedDict, defaultdict
 
-import lz4.frame
 import zstandard
 from mcap.data_stream import ReadDataStream
 from mcap.exceptions import McapError
@@ -50,8 +49,6 @@ def _decompress(chunk):
         data = zstandard.ZstdDecompressor().decompress(
             chunk.data, max_output_size=chunk.uncompressed_size
         )
-    elif chunk.compression == "lz4":
-        data = lz4.frame.decompress(chunk.data)
     elif chunk.compression == "":
         data = chunk.data
     else:
