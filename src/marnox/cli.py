@@ -223,6 +223,37 @@ def run_replay(path, speed, loop):
             viewer.stop()
 
 
+def run_replay_serve(path, host, port, speed, loop):
+    """Serve a recording to web browsers with a timeline until interrupted (Ctrl-C)."""
+    if not 0 <= port <= 65535:
+        raise BadInput(f"--port {port}: must be from 0 to 65535")
+    if not speed > 0:
+        raise BadInput(f"--speed {speed}: must be positive")
+    try:
+        from marnox.web import WebView
+        from marnox.web.timeline import Timeline
+    except ImportError as error:
+        raise BadInput(str(error)) from error
+    from marnox.recording.playback import serve
+
+    recording = open_recording(path)
+    project = recording.project()
+    timeline = Timeline(recording.duration(), speed, loop)
+    view = WebView(project, host=host, port=port, timeline=timeline)
+    try:
+        view.start()
+    except OSError as error:
+        view.stop()
+        raise BadInput(f"cannot serve on {host} port {port}: {error.strerror or error}") from error
+    try:
+        print(f"serving {view.url} (Ctrl-C to stop)", flush=True)
+        serve(recording, project, view, timeline)
+    except KeyboardInterrupt:
+        pass
+    finally:
+        view.stop()
+
+
 def run_render(project_file, out, size, images):
     """Write the workspace view (and optionally the image grid) of a project file."""
     if out is None:
@@ -409,6 +440,11 @@ def main(argv=None):
         elif arguments.command == "render":
             _use_headless_window()
             run_render(arguments.project, arguments.out, arguments.size, arguments.images)
+        elif arguments.command == "replay" and arguments.serve:
+            _use_headless_window()
+            run_replay_serve(
+                arguments.recording, arguments.host, arguments.port, arguments.speed, arguments.loop
+            )
         elif arguments.command == "replay":
             run_replay(arguments.recording, arguments.speed, arguments.loop)
         elif arguments.command == "serve":

@@ -40,6 +40,23 @@ def play(recording, project, show, speed=1.0, loop=False):
         show()
 
 
+def serve(recording, project, view, timeline, frame_seconds=1 / 30):
+    """Keep ``project`` at ``timeline``'s position and ``view`` (a started WebView showing it)
+    up to date, until interrupted; while the timeline is paused, wake only for browsers."""
+    first = recording.times()[0]
+    shown = None
+    while True:
+        now = timeline.now()
+        if now != shown:
+            recording.apply(project, first + now)
+            shown = now
+        view.update()
+        if timeline.playing():
+            clock.sleep(frame_seconds)
+        else:
+            view.wait(frame_seconds * 10)
+
+
 def _joints_at(progress):
     """The arm's joints ``progress`` (0 to 1) through the pick, eased between its steps."""
     position = progress * (len(_PICK) - 1)

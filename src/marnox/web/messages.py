@@ -6,7 +6,9 @@ A browser may send only these JSON objects, as WebSocket text:
   a mouse drag, in fractions of the view's width and height (x to the right, y down);
 - ``{"type": "zoom", "factor": F}``: F above 1 comes closer, below 1 backs off;
 - ``{"type": "reset"}``: back to the camera the view started with;
-- ``{"type": "ack", "view": NAME}``: the page has drawn the last frame of that view.
+- ``{"type": "ack", "view": NAME}``: the page has drawn the last frame of that view;
+- ``{"type": "play"}``, ``{"type": "pause"}``, ``{"type": "seek", "time": SECONDS}``: the
+  timeline of a recording being replayed (see :class:`marnox.web.timeline.Timeline`).
 """
 
 from __future__ import annotations
@@ -17,6 +19,9 @@ MAX_MESSAGE_CHARS = 256
 # More than ten view widths between two mouse events is no mouse.
 MAX_DRAG = 10.0
 ZOOM_RANGE = (0.05, 20.0)
+# A recording of a year is longer than any.
+MAX_SEEK = 3.2e7
+TIMELINE_KINDS = ("play", "pause", "seek")
 VIEW_NAMES = ("workspace", "images")
 
 _FIELDS = {
@@ -25,6 +30,9 @@ _FIELDS = {
     "zoom": ("factor",),
     "reset": (),
     "ack": ("view",),
+    "play": (),
+    "pause": (),
+    "seek": ("time",),
 }
 
 
@@ -72,6 +80,8 @@ def parse(text):
         return kind, dx, _number(message, "dy", -MAX_DRAG, MAX_DRAG)
     if kind == "zoom":
         return kind, _number(message, "factor", *ZOOM_RANGE)
+    if kind == "seek":
+        return kind, _number(message, "time", 0.0, MAX_SEEK)
     if kind == "ack":
         view = message["view"]
         if view not in VIEW_NAMES:

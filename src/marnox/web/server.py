@@ -21,7 +21,7 @@ try:
 except ImportError as error:
     raise ImportError("marnox.web needs aiohttp: pip install 'marnox[web]'") from error
 
-from marnox.web.messages import BadMessage, parse
+from marnox.web.messages import TIMELINE_KINDS, BadMessage, parse
 
 # Request path: file under static/ and its type. Nothing else is served.
 ASSETS = {
@@ -88,8 +88,10 @@ class _Client:
 class Server:
     """Serves one web view; ``wanted[i]`` tells the update thread that view i has a taker."""
 
-    def __init__(self, host, port, views, moves, activity):
+    def __init__(self, host, port, views, moves, activity, timeline=None):
         self._host = host
+        self._timeline = timeline
+        self._note = None
         self._port = port
         self._moves = moves
         self._activity = activity
@@ -123,6 +125,10 @@ class Server:
     def publish(self, view, frame):
         """Hand a new frame of ``view`` to the server thread; never waits."""
         self._loop.call_soon_threadsafe(self._publish, bytes((view,)) + frame)
+
+    def announce(self, text):
+        """Send every browser, and each that comes later, this text message; never waits."""
+        self._loop.call_soon_threadsafe(self._announce, text)
 
     def stop(self, timeout=10.0):
         """Close every browser's connection and the listening socket."""
@@ -211,6 +217,8 @@ class Server:
         for view, frame in enumerate(self._latest):
             client.pending[view] = frame
         client.wake.set()
+        if self._note is not None:
+            await socket.send_str(self._note)
         sender = asyncio.ensure_future(self._send_frames(client))
         self._changed()
         try:
@@ -234,6 +242,11 @@ class Server:
             if move[0] == "ack":
                 client.ready[move[1]] = True
                 client.wake.set()
+            elif move[0] in TIMELINE_KINDS:
+                if self._timeline is None:
+                    await client.socket.close(code=POLICY_VIOLATION, message=b"no timeline")
+                    return
+                self._timeline.take(move)
             else:
                 self._moves.add(move)
             self._changed()
@@ -260,6 +273,18 @@ class Server:
             client.pending[view] = message
             client.wake.set()
         self._changed()
+
+    def _announce(self, text):
+        self._note = text
+        for client in self._clients:
+            asyncio.ensure_future(self._send_text(client.socket, text))
+
+    @staticmethod
+    async def _send_text(socket, text):
+        try:
+            await socket.send_str(text)
+        except ConnectionError:
+            return
 
     def _changed(self):
         """Recompute ``wanted`` and wake a waiting update loop."""

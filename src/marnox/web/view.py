@@ -12,6 +12,7 @@ from marnox.web import camera
 from marnox.web.capture import FrameGrabber
 from marnox.web.moves import PendingMoves
 from marnox.web.server import Server
+from marnox.web.timeline import Timeline
 
 
 def _check_size(size):
@@ -47,6 +48,10 @@ class WebView:
         port: the TCP port; 0 picks a free one (see :attr:`url`).
         size: (width, height) of the workspace view in pixels; the image grid gets half of each.
         images: also show the image grid.
+        timeline: a :class:`~marnox.web.timeline.Timeline` to show under the views (for a
+            recording being replayed): browsers play, pause and seek it, and :meth:`update`
+            sends them where it stands. The caller's loop puts the project at
+            ``timeline.now()`` before each update.
 
     Example::
 
@@ -64,6 +69,7 @@ class WebView:
         port: int = 8080,
         size: Tuple[int, int] = (1280, 800),
         images: bool = True,
+        timeline: Optional[Timeline] = None,
     ) -> None:
         size = _check_size(size)
         if not isinstance(host, str) or not host:
@@ -91,7 +97,8 @@ class WebView:
         self._aspect = size[0] / size[1]
         self._moves = PendingMoves()
         self._activity = threading.Event()
-        self._server = Server(host, port, len(viewers), self._moves, self._activity)
+        self._timeline, self._announced = timeline, None
+        self._server = Server(host, port, len(viewers), self._moves, self._activity, timeline)
         self._state = "created"
 
     @property
@@ -131,6 +138,11 @@ class WebView:
             camera.apply(viewer._ren, viewer._cam, moves, self._start_camera, self._aspect)
         for viewer in self._viewers:
             viewer.render()
+        if self._timeline is not None and self._state == "serving":
+            note = self._timeline.message()
+            if note != self._announced:
+                self._announced = note
+                self._server.announce(note)
         wanted = self._server.wanted
         if True not in wanted:
             return

@@ -41,13 +41,43 @@ async function draw(data) {
   }
 }
 
+// A recording's timeline, when the server replays one: play/pause, a slider, the time.
+const timeline = document.getElementById("timeline");
+const playButton = document.getElementById("play");
+const slider = document.getElementById("slider");
+const clock = document.getElementById("clock");
+let playing = false;
+let sliding = false;
+
+function showTimeline(message) {
+  if (message.type !== "timeline") return;
+  timeline.hidden = false;
+  playing = message.playing;
+  playButton.textContent = playing ? "pause" : "play";
+  slider.max = message.duration;
+  if (!sliding) slider.value = message.time;
+  clock.textContent = `${message.time.toFixed(2)} / ${message.duration.toFixed(2)} s`;
+}
+
+playButton.addEventListener("click", () => send({ type: playing ? "pause" : "play" }));
+slider.addEventListener("input", () => {
+  sliding = true;
+  send({ type: "seek", time: Number(slider.value) });
+});
+slider.addEventListener("change", () => {
+  sliding = false;
+});
+
 function connect() {
   const url = new URL("ws", location.href);
   url.protocol = location.protocol === "https:" ? "wss:" : "ws:";
   socket = new WebSocket(url);
   socket.binaryType = "arraybuffer";
   socket.onopen = () => showStatus("live", "live");
-  socket.onmessage = (event) => draw(event.data);
+  socket.onmessage = (event) => {
+    if (typeof event.data === "string") showTimeline(JSON.parse(event.data));
+    else draw(event.data);
+  };
   socket.onclose = (event) => {
     showStatus(`disconnected (${event.reason || event.code}), retrying`, "lost");
     setTimeout(connect, 2000);
