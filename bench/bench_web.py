@@ -82,7 +82,10 @@ def _browser():
 
 
 def _frames(browser):
-    return browser.execute_script("return window.marnox.frames[0]")
+    return browser.execute_script(
+        "const canvas = document.getElementById('workspace');"
+        "return canvas === null ? 0 : Number(canvas.dataset.frames);"
+    )
 
 
 def browser_rows(seconds=20.0, passes=5, rounds=5):

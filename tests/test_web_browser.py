@@ -30,6 +30,7 @@ from marnox.constants import MX_PROJECT_FILE_EXT  # noqa: E402
 from marnox.project import Project  # noqa: E402
 from marnox.sample import build_sample_cell  # noqa: E402
 from marnox.web import WebView  # noqa: E402
+from marnox.web.messages import VIEW_NAMES  # noqa: E402
 
 TIMEOUT = 120
 
@@ -55,8 +56,13 @@ def browser():
     session.quit()
 
 
-def frames(browser):
-    return browser.execute_script("return window.marnox.frames")
+def frames(browser, view="workspace"):
+    """The frames the page has drawn in ``view``."""
+    return browser.execute_script(
+        "const canvas = document.getElementById(arguments[0]);"
+        "return canvas === null ? 0 : Number(canvas.dataset.frames);",
+        view,
+    )
 
 
 def wait_for(condition, what, step=None, timeout=TIMEOUT):
@@ -100,7 +106,7 @@ def served_page(browser, tmp_path_factory):
         try:
             url = re.search(r"http://\S+/", process.stdout.readline()).group(0)
             browser.get(url)
-            wait_for(lambda: frames(browser)[0] >= 1, "the first frame")
+            wait_for(lambda: frames(browser) >= 1, "the first frame")
             yield browser
         finally:
             process.terminate()
@@ -140,11 +146,11 @@ def wheel(browser, element):
 @pytest.mark.parametrize("gesture", [left_drag, shift_drag, middle_drag, wheel])
 def test_the_mouse_changes_the_picture(served_page, gesture):
     element = served_page.find_element("id", "workspace")
-    before, drawn = pixels(served_page, "workspace"), frames(served_page)[0]
+    before, drawn = pixels(served_page, "workspace"), frames(served_page)
     gesture(served_page, element)
 
     def changed():
-        if frames(served_page)[0] == drawn:
+        if frames(served_page) == drawn:
             return False
         return np.abs(pixels(served_page, "workspace") - before).mean() > 5
 
@@ -156,7 +162,11 @@ def test_a_point_cloud_change_in_the_loop_reaches_the_page(browser, tmp_path):
     build_sample_cell(project)
     with WebView(project, port=0) as view:
         browser.get(view.url)
-        wait_for(lambda: min(frames(browser)) >= 1, "the first frames", view.update)
+        wait_for(
+            lambda: min(frames(browser, name) for name in VIEW_NAMES) >= 1,
+            "the first frames",
+            view.update,
+        )
         assert count(pixels(browser, "workspace"), *MAGENTA) == 0
         screenshot = os.environ.get("MARNOX_WEB_SCREENSHOT")
         if screenshot:

@@ -4,13 +4,16 @@ camera moves from browsers, frames that never wait for a slow browser, and `serv
 import asyncio
 import concurrent.futures
 import json
+import logging
 import re
 import signal
 import socket
 import struct
 import subprocess
 import sys
+import textwrap
 import threading
+import time
 import urllib.request
 
 import numpy as np
@@ -22,6 +25,7 @@ from marnox.constants import MX_PROJECT_FILE_EXT  # noqa: E402
 from marnox.project import Project  # noqa: E402
 from marnox.sample import build_sample_cell  # noqa: E402
 from marnox.web import WebView  # noqa: E402
+from marnox.web.messages import VIEW_NAMES  # noqa: E402
 
 SMALL = (160, 100)
 
@@ -133,6 +137,23 @@ def test_malformed_websocket_messages_close_the_socket_and_leave_the_camera(view
     assert (camera.GetPosition(), camera.GetFocalPoint(), camera.GetDistance()) == before
 
 
+def test_an_ack_for_a_view_that_is_not_shown_closes_the_socket_quietly(caplog):
+    async def client():
+        async with aiohttp.ClientSession() as session:
+            async with session.ws_connect(view.url + "ws") as socket:
+                await socket.send_str('{"type": "ack", "view": "images"}')
+                async for _ in socket:
+                    pass
+                return socket.close_code
+
+    with (
+        caplog.at_level(logging.INFO),
+        WebView(Project(), port=0, size=SMALL, images=False) as view,
+    ):
+        assert run_client(view, client) == 1008
+    assert [record.getMessage() for record in caplog.records if record.exc_info] == []
+
+
 def camera_state(camera):
     return np.array(camera.GetPosition()), np.array(camera.GetFocalPoint()), camera.GetDistance()
 
@@ -201,15 +222,45 @@ def jitter(project):
     return lambda: project.system().setPointcloud(points + rng.normal(0, 0.01, points.shape))
 
 
-def handshake(view):
-    connection = socket.create_connection(view._server.address, timeout=10)
+def handshake(address, receive_buffer=None):
+    connection = socket.socket()
+    if receive_buffer is not None:
+        connection.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, receive_buffer)
+    connection.settimeout(10)
+    connection.connect(address)
     connection.sendall(b"GET /ws HTTP/1.1\r\n" + HOST + UPGRADE)
     assert connection.recv(12) == b"HTTP/1.1 101"
     return connection
 
 
+def masked(text):
+    """``text`` as a client's WebSocket text frame (RFC 6455: clients mask what they send)."""
+    payload, mask = text.encode(), b"\x01\x02\x03\x04"
+    return (
+        bytes((0x81, 0x80 | len(payload)))
+        + mask
+        + bytes(b ^ mask[i % 4] for i, b in enumerate(payload))
+    )
+
+
+def keep_acknowledging(connection):
+    """A browser that says it drew every frame and never reads one: its frames pile up in
+    the buffers until the server can send no more. Stops when cut off."""
+    ack = masked(json.dumps({"type": "ack", "view": "workspace"}))
+
+    def ask():
+        try:
+            while True:
+                connection.sendall(ack)
+                time.sleep(0.005)
+        except OSError:
+            return
+
+    threading.Thread(target=ask, daemon=True).start()
+
+
 def test_a_stalled_browser_does_not_hold_back_the_others(view):
-    stalled = handshake(view)  # never reads, never acknowledges a frame
+    stalled = handshake(view._server.address)  # never reads, never acknowledges a frame
 
     async def client():
         frames = 0
@@ -217,9 +268,11 @@ def test_a_stalled_browser_does_not_hold_back_the_others(view):
             async with session.ws_connect(view.url + "ws") as socket:
                 while frames < 5:
                     message = await socket.receive()
+                    if message.type != aiohttp.WSMsgType.BINARY:
+                        continue
                     if message.data[0] == 0:
                         frames += 1
-                    view_name = ("workspace", "images")[message.data[0]]
+                    view_name = VIEW_NAMES[message.data[0]]
                     await socket.send_str(json.dumps({"type": "ack", "view": view_name}))
         return frames
 
@@ -240,7 +293,9 @@ def test_frames_are_sent_only_when_the_picture_changed(view):
                         message = await socket.receive(timeout=2)
                     except asyncio.TimeoutError:
                         return True
-                    view_name = ("workspace", "images")[message.data[0]]
+                    if message.type != aiohttp.WSMsgType.BINARY:
+                        continue
+                    view_name = VIEW_NAMES[message.data[0]]
                     await socket.send_str(json.dumps({"type": "ack", "view": view_name}))
                 return False
 
@@ -248,7 +303,7 @@ def test_frames_are_sent_only_when_the_picture_changed(view):
 
 
 def test_a_vanished_browser_is_forgotten(view):
-    connections = [handshake(view) for _ in range(3)]
+    connections = [handshake(view._server.address) for _ in range(3)]
     for connection in connections:
         # Reset, not a goodbye: as when a laptop drops off the network.
         connection.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
@@ -259,6 +314,27 @@ def test_a_vanished_browser_is_forgotten(view):
             await asyncio.sleep(0.05)
 
     pump(view, client, jitter(view.workspace_viewer._project), timeout=30)
+
+
+def test_stop_cuts_off_a_browser_that_takes_frames_but_never_reads():
+    project = Project()
+    build_sample_cell(project)
+    view = WebView(project, port=0, size=(1280, 800), images=False)
+    view.start()
+    try:
+        connection = handshake(view._server.address, receive_buffer=4096)
+        keep_acknowledging(connection)
+        change, deadline = jitter(project), time.monotonic() + 120
+        # Until the server's buffer for that browser is full and a frame waits to be sent.
+        while not any(
+            client.transport.get_write_buffer_size() > 2**16 for client in view._server._clients
+        ):
+            assert time.monotonic() < deadline, "the browser's buffers never filled"
+            change()
+            view.update()
+    finally:
+        view.stop()
+    connection.close()
 
 
 @pytest.mark.parametrize(
@@ -331,9 +407,11 @@ def busy_port():
         (lambda f, port: [f, "--host", "192.0.2.1", "--port", "0"], "192.0.2.1"),
         (lambda f, port: [f, "--port", "70000"], "--port 70000"),
         (lambda f, port: [f, "--size", "0", "100"], "--size 0 100"),
+        (lambda f, port: [f, "--size", "20000", "10"], "--size 20000 10"),
+        (lambda f, port: [f, "--host", "", "--port", "0"], "host"),
         (lambda f, port: [f + ".missing" + MX_PROJECT_FILE_EXT], "no such project file"),
     ],
-    ids=["port in use", "foreign host", "bad port", "bad size", "missing file"],
+    ids=["port in use", "foreign host", "bad port", "bad size", "huge size", "no host", "missing"],
 )
 def test_serve_refuses_what_it_cannot_do_in_one_line(project_file, busy_port, arguments, reason):
     with serve(*arguments(project_file, busy_port)) as process:
@@ -341,3 +419,61 @@ def test_serve_refuses_what_it_cannot_do_in_one_line(project_file, busy_port, ar
     assert process.returncode == 2
     assert stderr.count("\n") == 1 and stderr.startswith("marnox: error: ") and reason in stderr
     assert stdout == ""
+
+
+# A server in a process that may hold 256 descriptors, with the time a connection gets to
+# become a WebSocket cut short; it saves the project on every line it reads.
+HELD_BACK = """
+    import resource, sys
+    resource.setrlimit(resource.RLIMIT_NOFILE, (256, resource.getrlimit(resource.RLIMIT_NOFILE)[1]))
+    from marnox.project import Project
+    from marnox.web import WebView, server
+
+    server.PLAIN_CONNECTION_SECONDS = 3.0
+    project = Project()
+    view = WebView(project, port=0, size=(64, 48), images=False)
+    view.start()
+    print(view.url, flush=True)
+    for line in sys.stdin:
+        try:
+            project.save(sys.argv[1])
+            print("saved", flush=True)
+        except OSError as error:
+            print(error, flush=True)
+    view.stop()
+"""
+
+
+def test_half_sent_requests_take_neither_the_owners_descriptors_nor_the_log(tmp_path):
+    child = subprocess.Popen(
+        [sys.executable, "-c", textwrap.dedent(HELD_BACK), str(tmp_path / "a.mxproj")],
+        stdin=subprocess.PIPE,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+    )
+    with child:
+        try:
+            url = child.stdout.readline().strip()
+            address = re.search(r"//(.+):(\d+)/", url).groups()
+            held = []
+            for _ in range(300):
+                try:
+                    connection = socket.create_connection(address, timeout=1)
+                    connection.sendall(b"GET / HTTP/1.1\r\n" + HOST + b"X-Slow: ")
+                    held.append(connection)
+                except OSError:
+                    pass
+            child.stdin.write("save\n")
+            child.stdin.flush()
+            assert child.stdout.readline() == "saved\n"
+            time.sleep(4)
+            with urllib.request.urlopen(url, timeout=30) as page:
+                assert page.status == 200
+            for connection in held:
+                connection.close()
+            child.stdin.close()
+            assert child.wait(timeout=60) == 0
+            assert "out of system resource" not in child.stderr.read()
+        finally:
+            child.kill()

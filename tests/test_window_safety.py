@@ -73,6 +73,7 @@ WEB_VIEWS_BESIDE_A_VIEWER = """
     from marnox.sample import build_sample_cell
     from marnox.viewer import WorkspaceViewer
     from marnox.web import WebView
+    from marnox.web.messages import VIEW_NAMES
 
     out, order = sys.argv[1], sys.argv[2:]
     project = Project()
@@ -92,8 +93,10 @@ WEB_VIEWS_BESIDE_A_VIEWER = """
             async with aiohttp.ClientSession() as session:
                 async with session.ws_connect(view.url + "ws") as socket:
                     async for message in socket:
+                        if message.type != aiohttp.WSMsgType.BINARY:
+                            continue
                         frames.put(message.data)
-                        name = ("workspace", "images")[message.data[0]]
+                        name = VIEW_NAMES[message.data[0]]
                         await socket.send_str(json.dumps({"type": "ack", "view": name}))
 
         threading.Thread(target=asyncio.run, args=(browse(),), daemon=True).start()

@@ -13,6 +13,8 @@ import argparse
 import os
 import sys
 
+from marnox._view_setup import check_port, check_size
+from marnox._view_setup import use_headless_window as _use_headless_window
 from marnox.constants import MX_IMAGE_FILE_EXT, MX_PROJECT_FILE_EXT
 
 EXIT_BAD_INPUT = 2
@@ -21,12 +23,6 @@ DEFAULT_SIZE = (1280, 800)
 
 class BadInput(Exception):
     """A problem with what the user asked for, reported in one line."""
-
-
-def _use_headless_window():
-    """Without a display, let VTK go straight to its EGL window instead of trying X first."""
-    if not os.environ.get("DISPLAY"):
-        os.environ.setdefault("VTK_DEFAULT_OPENGL_WINDOW", "vtkEGLRenderWindow")
 
 
 def _require_ending(path, ending, what):
@@ -225,33 +221,35 @@ def run_replay(path, speed, loop):
 
 def run_replay_serve(path, host, port, speed, loop):
     """Serve a recording to web browsers with a timeline until interrupted (Ctrl-C)."""
-    if not 0 <= port <= 65535:
-        raise BadInput(f"--port {port}: must be from 0 to 65535")
+    _check_port_option(port)
     if not speed > 0:
         raise BadInput(f"--speed {speed}: must be positive")
+    from marnox.recording.playback import serve
+
     try:
-        from marnox.web import WebView
         from marnox.web.timeline import Timeline
     except ImportError as error:
         raise BadInput(str(error)) from error
-    from marnox.recording.playback import serve
-
     recording = open_recording(path)
     project = recording.project()
     timeline = Timeline(recording.duration(), speed, loop)
-    view = WebView(project, host=host, port=port, timeline=timeline)
+    _serve(
+        lambda WebView: WebView(project, host=host, port=port, timeline=timeline),
+        host,
+        port,
+        lambda view: serve(recording, project, view, timeline),
+    )
+
+
+def _check_size_option(size):
+    from marnox.viewer import MAX_WINDOW_SIZE
+
     try:
-        view.start()
-    except OSError as error:
-        view.stop()
-        raise BadInput(f"cannot serve on {host} port {port}: {error.strerror or error}") from error
-    try:
-        print(f"serving {view.url} (Ctrl-C to stop)", flush=True)
-        serve(recording, project, view, timeline)
-    except KeyboardInterrupt:
-        pass
-    finally:
-        view.stop()
+        check_size(size)
+    except ValueError as error:
+        raise BadInput(
+            f"--size {size[0]} {size[1]}: width and height must be from 1 to {MAX_WINDOW_SIZE}"
+        ) from error
 
 
 def run_render(project_file, out, size, images):
@@ -262,12 +260,7 @@ def run_render(project_file, out, size, images):
         if path is not None:
             _require_ending(path, MX_IMAGE_FILE_EXT, "the picture")
             _require_output_folder(path)
-    from marnox.viewer import MAX_WINDOW_SIZE
-
-    if not all(0 < side <= MAX_WINDOW_SIZE for side in size):
-        raise BadInput(
-            f"--size {size[0]} {size[1]}: width and height must be from 1 to {MAX_WINDOW_SIZE}"
-        )
+    _check_size_option(size)
     project = load_project(project_file)
     write_workspace_png(project, out, size)
     print(f"wrote {out}")
@@ -306,18 +299,24 @@ def run_view(project_file):
     viewer.stop()
 
 
-def run_serve(project_file, host, port, size):
-    """Serve the project's live view to web browsers until interrupted (Ctrl-C)."""
-    if size[0] <= 0 or size[1] <= 0:
-        raise BadInput(f"--size {size[0]} {size[1]}: width and height must be positive")
-    if not 0 <= port <= 65535:
-        raise BadInput(f"--port {port}: must be from 0 to 65535")
+def _check_port_option(port):
+    try:
+        check_port(port)
+    except ValueError as error:
+        raise BadInput(f"--port {port}: must be from 0 to 65535") from error
+
+
+def _serve(make_view, host, port, show):
+    """Start the web view ``make_view(WebView)``, print its address and run ``show(view)``
+    until interrupted (Ctrl-C)."""
     try:
         from marnox.web import WebView
     except ImportError as error:
         raise BadInput(str(error)) from error
-    project = load_project(project_file)
-    view = WebView(project, host=host, port=port, size=tuple(size))
+    try:
+        view = make_view(WebView)
+    except ValueError as error:
+        raise BadInput(str(error)) from error
     try:
         view.start()
     except OSError as error:
@@ -325,14 +324,28 @@ def run_serve(project_file, host, port, size):
         raise BadInput(f"cannot serve on {host} port {port}: {error.strerror or error}") from error
     try:
         print(f"serving {view.url} (Ctrl-C to stop)", flush=True)
-        # The project does not change: only browsers give update() something to do.
-        while True:
-            view.update()
-            view.wait()
+        show(view)
     except KeyboardInterrupt:
         pass
     finally:
         view.stop()
+
+
+def run_serve(project_file, host, port, size):
+    """Serve the project's live view to web browsers until interrupted (Ctrl-C)."""
+    _check_size_option(size)
+    _check_port_option(port)
+
+    def show(view):
+        # The project does not change: only browsers give update() something to do.
+        while True:
+            view.update()
+            view.wait()
+
+    project = load_project(project_file)
+    _serve(
+        lambda WebView: WebView(project, host=host, port=port, size=tuple(size)), host, port, show
+    )
 
 
 def build_parser():

@@ -9,6 +9,12 @@ A browser may send only these JSON objects, as WebSocket text:
 - ``{"type": "ack", "view": NAME}``: the page has drawn the last frame of that view;
 - ``{"type": "play"}``, ``{"type": "pause"}``, ``{"type": "seek", "time": SECONDS}``: the
   timeline of a recording being replayed (see :class:`marnox.web.timeline.Timeline`).
+
+The server sends first ``{"type": "views", "names": [NAME, ...], "sizes": [[W, H], ...]}``
+as text, the views it shows (in the order of :data:`VIEW_NAMES`) and their sizes in pixels,
+then frames: binary messages of one byte, the view's index in that list, and a JPEG.
+With a timeline it also sends ``{"type": "timeline", "time": T, "duration": D, "playing":
+P}`` as text whenever that changes.
 """
 
 from __future__ import annotations
@@ -22,6 +28,7 @@ ZOOM_RANGE = (0.05, 20.0)
 # A recording of a year is longer than any.
 MAX_SEEK = 3.2e7
 TIMELINE_KINDS = ("play", "pause", "seek")
+# Every view a web view can show; the page learns which ones it shows from the server.
 VIEW_NAMES = ("workspace", "images")
 
 _FIELDS = {
@@ -56,8 +63,8 @@ def _number(message, key, low, high):
     return value
 
 
-def parse(text):
-    """The checked move in ``text``, or BadMessage.
+def parse(text, views=VIEW_NAMES):
+    """The checked move in ``text``, or BadMessage; an ack must name one of ``views``.
 
     Returns ``("rotate", dx, dy)``, ``("pan", dx, dy)``, ``("zoom", factor)``,
     ``("reset",)`` or ``("ack", view_index)``, every number finite and in range.
@@ -84,7 +91,7 @@ def parse(text):
         return kind, _number(message, "time", 0.0, MAX_SEEK)
     if kind == "ack":
         view = message["view"]
-        if view not in VIEW_NAMES:
+        if view not in views:
             raise BadMessage(f"unknown view {view!r}")
-        return kind, VIEW_NAMES.index(view)
+        return kind, views.index(view)
     return (kind,)

@@ -10,7 +10,9 @@ from __future__ import annotations
 
 import asyncio
 import concurrent.futures
+import errno
 import ipaddress
+import json
 import logging
 import threading
 from importlib import resources
@@ -30,6 +32,18 @@ ASSETS = {
     "/page.css": ("page.css", "text/css"),
 }
 MAX_CLIENTS = 32
+# Open connections of every kind, WebSockets included: room for MAX_CLIENTS browsers, and far
+# below the descriptors a process may hold (often 1,024, sometimes 256), so that a client
+# holding many connections cannot take the owner's.
+MAX_CONNECTIONS = 64
+# A connection that has not become a WebSocket by then is closed: the page and its assets
+# take milliseconds, and a client that trickles a request's headers must not keep its slot.
+PLAIN_CONNECTION_SECONDS = 10.0
+# What a browser gets to take the closing handshake when the server stops; a browser that
+# does not read its socket is cut off after it.
+CLOSE_SECONDS = 1.0
+# A running out of descriptors is reported once in this time, not once per waiting client.
+RESOURCE_REPORT_SECONDS = 60.0
 # Far above any path or header of the page, far below what could cost memory.
 MAX_LINE = 2048
 MAX_FIELD = 4096
@@ -78,28 +92,78 @@ def _request_host(value):
 class _Client:
     """One browser: per view, the newest frame it has not been sent and whether it may take one."""
 
-    def __init__(self, socket, views):
+    def __init__(self, socket, transport, views):
         self.socket = socket
+        self.transport = transport
         self.pending = [None] * views
         self.ready = [True] * views
         self.wake = asyncio.Event()
+        self.sender = None
+        # The newest timeline text it has not been sent.
+        self.note = None
+
+
+class _Refused(asyncio.Protocol):
+    """A connection beyond MAX_CONNECTIONS, closed as soon as it is accepted."""
+
+    def connection_made(self, transport):
+        transport.abort()
+
+
+class _Connection(asyncio.Protocol):
+    """Passes one connection's events to aiohttp's handler, and tells the server when it ends."""
+
+    def __init__(self, handler, ended):
+        self.handler = handler
+        self.transport = None
+        self.expiry = None
+        self._ended = ended
+
+    def connection_made(self, transport):
+        self.transport = transport
+        self.handler.connection_made(transport)
+
+    def data_received(self, data):
+        self.handler.data_received(data)
+
+    def eof_received(self):
+        return self.handler.eof_received()
+
+    def pause_writing(self):
+        self.handler.pause_writing()
+
+    def resume_writing(self):
+        self.handler.resume_writing()
+
+    def connection_lost(self, error):
+        self._ended(self)
+        self.handler.connection_lost(error)
 
 
 class Server:
-    """Serves one web view; ``wanted[i]`` tells the update thread that view i has a taker."""
+    """Serves one web view; ``wanted[i]`` tells the update thread that view i has a taker.
+
+    ``views`` maps the name of each view shown to its (width, height), in the order that a
+    frame's first byte indexes.
+    """
 
     def __init__(self, host, port, views, moves, activity, timeline=None):
         self._host = host
         self._timeline = timeline
         self._note = None
         self._port = port
+        self._views = tuple(views)
+        self._sizes = tuple(tuple(size) for size in views.values())
         self._moves = moves
         self._activity = activity
         self._loop = None
         self._thread = None
+        self._runner = None
+        self._connections = set()
+        self._quiet_until = 0.0
         self._clients = []
-        self._latest = [None] * views
-        self.wanted = [False] * views
+        self._latest = [None] * len(views)
+        self.wanted = [False] * len(views)
         self.address = None
         self._assets = {
             path: (resources.files("marnox.web").joinpath("static", name).read_bytes(), kind)
@@ -146,17 +210,19 @@ class Server:
     def _run(self, bound):
         loop = self._loop = asyncio.new_event_loop()
         asyncio.set_event_loop(loop)
+        loop.set_exception_handler(self._report)
         try:
-            runner = loop.run_until_complete(self._open())
+            listener = loop.run_until_complete(self._open())
         except BaseException as error:
             loop.close()
             bound.set_exception(error)
             return
-        bound.set_result(runner.addresses[0][:2])
+        bound.set_result(listener.sockets[0].getsockname()[:2])
         try:
             loop.run_forever()
         finally:
-            loop.run_until_complete(runner.cleanup())
+            listener.close()
+            loop.run_until_complete(self._runner.cleanup())
             # Connections that were half way through a request when the server stopped.
             left = asyncio.all_tasks(loop)
             for task in left:
@@ -180,12 +246,42 @@ class Server:
             max_headers=MAX_HEADERS,
         )
         await runner.setup()
+        self._runner = runner
         try:
-            await web.TCPSite(runner, self._host, self._port).start()
+            return await self._loop.create_server(self._accept, self._host, self._port)
         except BaseException:
             await runner.cleanup()
             raise
-        return runner
+
+    def _accept(self):
+        """The protocol of a new connection: aiohttp's handler, or a refusal beyond the cap."""
+        if len(self._connections) >= MAX_CONNECTIONS:
+            return _Refused()
+        connection = _Connection(self._runner.server(), self._forget)
+        connection.expiry = self._loop.call_later(
+            PLAIN_CONNECTION_SECONDS, self._expire, connection
+        )
+        self._connections.add(connection)
+        return connection
+
+    def _forget(self, connection):
+        self._connections.discard(connection)
+        connection.expiry.cancel()
+
+    def _expire(self, connection):
+        transport = connection.transport
+        if transport is not None and not any(c.transport is transport for c in self._clients):
+            transport.abort()
+
+    def _report(self, loop, context):
+        """The loop's error report, once a minute at most for a want of descriptors: asyncio
+        reports it for every connection waiting to be accepted, thousands a second."""
+        error = context.get("exception")
+        if isinstance(error, OSError) and error.errno in (errno.EMFILE, errno.ENFILE):
+            if loop.time() < self._quiet_until:
+                return
+            self._quiet_until = loop.time() + RESOURCE_REPORT_SECONDS
+        loop.default_exception_handler(context)
 
     @web.middleware
     async def _guard(self, request, handler):
@@ -212,19 +308,23 @@ class Server:
             raise web.HTTPServiceUnavailable(text="too many browsers")
         socket = web.WebSocketResponse(max_msg_size=1024, heartbeat=20.0)
         await socket.prepare(request)
-        client = _Client(socket, len(self._latest))
+        try:
+            views = {"type": "views", "names": self._views, "sizes": self._sizes}
+            await socket.send_str(json.dumps(views))
+        except ConnectionError:
+            return socket
+        client = _Client(socket, request.transport, len(self._views))
         self._clients.append(client)
         for view, frame in enumerate(self._latest):
             client.pending[view] = frame
         client.wake.set()
-        if self._note is not None:
-            await socket.send_str(self._note)
-        sender = asyncio.ensure_future(self._send_frames(client))
+        client.note = self._note
+        client.sender = asyncio.ensure_future(self._send_frames(client))
         self._changed()
         try:
             await self._receive(client)
         finally:
-            sender.cancel()
+            client.sender.cancel()
             self._clients.remove(client)
             self._changed()
         return socket
@@ -235,7 +335,7 @@ class Server:
                 await client.socket.close(code=UNSUPPORTED_DATA, message=b"text messages only")
                 return
             try:
-                move = parse(message.data)
+                move = parse(message.data, self._views)
             except BadMessage as error:
                 await client.socket.close(code=POLICY_VIOLATION, message=str(error)[:120].encode())
                 return
@@ -256,6 +356,9 @@ class Server:
             while True:
                 await client.wake.wait()
                 client.wake.clear()
+                note, client.note = client.note, None
+                if note is not None:
+                    await client.socket.send_str(note)
                 for view, frame in enumerate(client.pending):
                     if frame is not None and client.ready[view]:
                         client.pending[view] = None
@@ -277,14 +380,8 @@ class Server:
     def _announce(self, text):
         self._note = text
         for client in self._clients:
-            asyncio.ensure_future(self._send_text(client.socket, text))
-
-    @staticmethod
-    async def _send_text(socket, text):
-        try:
-            await socket.send_str(text)
-        except ConnectionError:
-            return
+            client.note = text
+            client.wake.set()
 
     def _changed(self):
         """Recompute ``wanted`` and wake a waiting update loop."""
@@ -295,5 +392,15 @@ class Server:
         self._activity.set()
 
     async def _close_all(self, app):
-        for client in list(self._clients):
-            await client.socket.close(code=GOING_AWAY, message=b"server stopped")
+        await asyncio.gather(*(self._close(client) for client in list(self._clients)))
+
+    async def _close(self, client):
+        # A frame being sent is already whole in the transport's buffer: the closing
+        # message follows it, and a browser that does not read gets neither.
+        client.sender.cancel()
+        try:
+            await asyncio.wait_for(
+                client.socket.close(code=GOING_AWAY, message=b"server stopped"), CLOSE_SECONDS
+            )
+        except asyncio.TimeoutError:
+            client.transport.abort()

@@ -2,33 +2,18 @@
 
 from __future__ import annotations
 
-import os
 import threading
 from typing import Optional, Tuple
 
+from marnox._view_setup import check_port, check_size, use_headless_window
 from marnox.project import Project
 from marnox.viewer import ImageViewer, WorkspaceViewer
 from marnox.web import camera
 from marnox.web.capture import FrameGrabber
+from marnox.web.messages import VIEW_NAMES
 from marnox.web.moves import PendingMoves
 from marnox.web.server import Server
 from marnox.web.timeline import Timeline
-
-
-def _check_size(size):
-    if (
-        not isinstance(size, (tuple, list))
-        or len(size) != 2
-        or not all(type(side) is int and side > 0 for side in size)
-    ):
-        raise ValueError(f"size must be two positive integers (width, height), not {size!r}")
-    return tuple(size)
-
-
-def _check_port(port):
-    if type(port) is not int or not 0 <= port <= 65535:
-        raise ValueError(f"port must be an integer from 0 to 65535, not {port!r}")
-    return port
 
 
 class WebView:
@@ -71,13 +56,12 @@ class WebView:
         images: bool = True,
         timeline: Optional[Timeline] = None,
     ) -> None:
-        size = _check_size(size)
+        size = check_size(size)
         if not isinstance(host, str) or not host:
             raise ValueError(f"host must be a non-empty string, not {host!r}")
-        self._host, self._port = host, _check_port(port)
-        # Always off screen: without a display, go straight to EGL instead of trying X first.
-        if not os.environ.get("DISPLAY"):
-            os.environ.setdefault("VTK_DEFAULT_OPENGL_WINDOW", "vtkEGLRenderWindow")
+        self._host, self._port = host, check_port(port)
+        # Always off screen.
+        use_headless_window()
         self._owner = threading.get_ident()
         self.workspace_viewer = WorkspaceViewer(size=size, trajectory=True, pointcloud=True)
         self.workspace_viewer.setProject(project)
@@ -97,8 +81,9 @@ class WebView:
         self._aspect = size[0] / size[1]
         self._moves = PendingMoves()
         self._activity = threading.Event()
+        views = {name: viewer._size for name, viewer in zip(VIEW_NAMES, viewers, strict=False)}
         self._timeline, self._announced = timeline, None
-        self._server = Server(host, port, len(viewers), self._moves, self._activity, timeline)
+        self._server = Server(host, port, views, self._moves, self._activity, timeline)
         self._state = "created"
 
     @property

@@ -1,12 +1,10 @@
 // Draws the frames the server sends and sends back the mouse's camera moves.
 "use strict";
 
-const VIEWS = ["workspace", "images"];
-const canvases = VIEWS.map((name) => document.getElementById(name));
+const main = document.querySelector("main");
 const statusLine = document.getElementById("status");
-// Frames drawn per view; the tests and the benchmark read them.
-window.marnox = { frames: [0, 0] };
-
+// The views the server shows, {name, canvas}, in the order a frame's first byte indexes.
+let views = [];
 let socket = null;
 
 function showStatus(text, kind) {
@@ -18,27 +16,24 @@ function send(message) {
   if (socket && socket.readyState === WebSocket.OPEN) socket.send(JSON.stringify(message));
 }
 
-async function draw(data) {
-  const view = new Uint8Array(data, 0, 1)[0];
-  const canvas = canvases[view];
-  if (!canvas) return;
-  try {
-    const jpeg = new Blob([new Uint8Array(data, 1)], { type: "image/jpeg" });
-    const bitmap = await createImageBitmap(jpeg);
-    if (canvas.width !== bitmap.width || canvas.height !== bitmap.height) {
-      canvas.width = bitmap.width;
-      canvas.height = bitmap.height;
+// One canvas per view, drawn at the view's full size whatever the size of a frame. The first
+// view is the workspace view, which the mouse steers. A canvas counts the frames it drew in
+// its data-frames attribute.
+function showViews({ names, sizes }) {
+  views = names.map((name, index) => {
+    let canvas = document.getElementById(name);
+    if (canvas === null) {
+      canvas = document.createElement("canvas");
+      canvas.id = name;
+      canvas.title = name;
+      canvas.hidden = true;
+      canvas.dataset.frames = "0";
+      main.append(canvas);
+      if (index === 0) steer(canvas);
     }
-    canvas.getContext("2d").drawImage(bitmap, 0, 0);
-    bitmap.close();
-    canvas.hidden = false;
-    window.marnox.frames[view] += 1;
-  } catch (error) {
-    console.warn(`marnox: a ${VIEWS[view]} frame could not be drawn`, error);
-  } finally {
-    // The server sends this view's next frame only after this: a slow page skips frames.
-    send({ type: "ack", view: VIEWS[view] });
-  }
+    [canvas.width, canvas.height] = sizes[index];
+    return { name, canvas };
+  });
 }
 
 // A recording's timeline, when the server replays one: play/pause, a slider, the time.
@@ -50,7 +45,6 @@ let playing = false;
 let sliding = false;
 
 function showTimeline(message) {
-  if (message.type !== "timeline") return;
   timeline.hidden = false;
   playing = message.playing;
   playButton.textContent = playing ? "pause" : "play";
@@ -68,16 +62,44 @@ slider.addEventListener("change", () => {
   sliding = false;
 });
 
+// What the server sends as text, by type.
+const textHandlers = { views: showViews, timeline: showTimeline };
+
+async function draw(data) {
+  const view = views[new Uint8Array(data, 0, 1)[0]];
+  if (!view) return;
+  const canvas = view.canvas;
+  try {
+    const jpeg = new Blob([new Uint8Array(data, 1)], { type: "image/jpeg" });
+    const bitmap = await createImageBitmap(jpeg);
+    canvas.getContext("2d").drawImage(bitmap, 0, 0, canvas.width, canvas.height);
+    bitmap.close();
+    canvas.hidden = false;
+    canvas.dataset.frames = Number(canvas.dataset.frames) + 1;
+  } catch (error) {
+    console.warn(`marnox: a ${view.name} frame could not be drawn`, error);
+  } finally {
+    // The server sends this view's next frame only after this: a slow page skips frames.
+    send({ type: "ack", view: view.name });
+  }
+}
+
+function receive(event) {
+  if (typeof event.data !== "string") {
+    draw(event.data);
+    return;
+  }
+  const message = JSON.parse(event.data);
+  textHandlers[message.type]?.(message);
+}
+
 function connect() {
   const url = new URL("ws", location.href);
   url.protocol = location.protocol === "https:" ? "wss:" : "ws:";
   socket = new WebSocket(url);
   socket.binaryType = "arraybuffer";
   socket.onopen = () => showStatus("live", "live");
-  socket.onmessage = (event) => {
-    if (typeof event.data === "string") showTimeline(JSON.parse(event.data));
-    else draw(event.data);
-  };
+  socket.onmessage = receive;
   socket.onclose = (event) => {
     showStatus(`disconnected (${event.reason || event.code}), retrying`, "lost");
     setTimeout(connect, 2000);
@@ -85,9 +107,7 @@ function connect() {
 }
 
 // Mouse moves are summed and sent at most every 16 ms.
-const workspace = canvases[0];
 const pending = { rotate: [0, 0], pan: [0, 0], zoom: 1 };
-let drag = null;
 let flushTimer = null;
 
 function clamp(value, low, high) {
@@ -109,46 +129,51 @@ function schedule() {
   if (flushTimer === null) flushTimer = setTimeout(flush, 16);
 }
 
-workspace.addEventListener("pointerdown", (event) => {
-  if (event.button !== 0 && event.button !== 1) return;
-  event.preventDefault();
-  workspace.setPointerCapture(event.pointerId);
-  const mode = event.button === 1 || event.shiftKey ? "pan" : "rotate";
-  drag = { mode, x: event.clientX, y: event.clientY };
-});
+function steer(canvas) {
+  let drag = null;
+  canvas.classList.add("steered");
 
-workspace.addEventListener("pointermove", (event) => {
-  if (!drag) return;
-  const box = workspace.getBoundingClientRect();
-  pending[drag.mode][0] += (event.clientX - drag.x) / box.width;
-  pending[drag.mode][1] += (event.clientY - drag.y) / box.height;
-  drag.x = event.clientX;
-  drag.y = event.clientY;
-  schedule();
-});
-
-for (const name of ["pointerup", "pointercancel"]) {
-  workspace.addEventListener(name, () => {
-    drag = null;
-  });
-}
-
-workspace.addEventListener(
-  "wheel",
-  (event) => {
+  canvas.addEventListener("pointerdown", (event) => {
+    if (event.button !== 0 && event.button !== 1) return;
     event.preventDefault();
-    const lines = event.deltaMode === WheelEvent.DOM_DELTA_LINE ? 40 : 1;
-    pending.zoom *= Math.exp((-event.deltaY * lines) / 500);
-    schedule();
-  },
-  { passive: false },
-);
+    canvas.setPointerCapture(event.pointerId);
+    const mode = event.button === 1 || event.shiftKey ? "pan" : "rotate";
+    drag = { mode, x: event.clientX, y: event.clientY };
+  });
 
-workspace.addEventListener("dblclick", () => send({ type: "reset" }));
-// The middle button would otherwise start scrolling or paste.
-workspace.addEventListener("mousedown", (event) => {
-  if (event.button === 1) event.preventDefault();
-});
-workspace.addEventListener("contextmenu", (event) => event.preventDefault());
+  canvas.addEventListener("pointermove", (event) => {
+    if (!drag) return;
+    const box = canvas.getBoundingClientRect();
+    pending[drag.mode][0] += (event.clientX - drag.x) / box.width;
+    pending[drag.mode][1] += (event.clientY - drag.y) / box.height;
+    drag.x = event.clientX;
+    drag.y = event.clientY;
+    schedule();
+  });
+
+  for (const name of ["pointerup", "pointercancel"]) {
+    canvas.addEventListener(name, () => {
+      drag = null;
+    });
+  }
+
+  canvas.addEventListener(
+    "wheel",
+    (event) => {
+      event.preventDefault();
+      const lines = event.deltaMode === WheelEvent.DOM_DELTA_LINE ? 40 : 1;
+      pending.zoom *= Math.exp((-event.deltaY * lines) / 500);
+      schedule();
+    },
+    { passive: false },
+  );
+
+  canvas.addEventListener("dblclick", () => send({ type: "reset" }));
+  // The middle button would otherwise start scrolling or paste.
+  canvas.addEventListener("mousedown", (event) => {
+    if (event.button === 1) event.preventDefault();
+  });
+  canvas.addEventListener("contextmenu", (event) => event.preventDefault());
+}
 
 connect();
