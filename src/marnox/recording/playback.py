@@ -6,6 +6,8 @@ import time as clock
 
 import numpy as np
 
+from marnox.pose import Pose
+
 DEMO_SECONDS = 4.0
 DEMO_RATE = 10
 # The arm's joints at the steps of its pick: above the red box, down to it, lifted, over
@@ -68,9 +70,11 @@ def _joints_at(progress):
 
 
 def record_demo(project, recorder, seconds=DEMO_SECONDS, rate=DEMO_RATE):
-    """Record the demo cell's arm through its pick: once it grasps the red box, the box's
-    points in the cloud move with the arm's flange."""
+    """Record the demo cell's arm through its pick: once it grasps the red box, the box and
+    its points in the cloud move with the arm's flange."""
     arm = project.workspace().getRobots()["arm"]
+    box = project.workspace().find("red_box")
+    box_pose = box.pose()
     flange = arm.link("flange")
     system = project.system()
     cloud = system.pointcloud()
@@ -87,4 +91,8 @@ def record_demo(project, recorder, seconds=DEMO_SECONDS, rate=DEMO_RATE):
             moved = cloud.copy()
             moved[red, :3] += here - grasped_at
             system.setPointcloud(moved)
+            # The table, the box's parent, is not turned: world offsets are the table's.
+            box.setPose(
+                Pose(np.add(box_pose.position(), here - grasped_at), box_pose.orientation())
+            )
         recorder.record(frame / rate)

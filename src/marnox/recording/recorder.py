@@ -92,6 +92,7 @@ class Recorder:
         self._last_time = 0.0
         self._sequence = 0
         self.waited = 0
+        first = capture(project)
         self._start = clock.monotonic()
         self._start_ns = clock.time_ns()
         self._file = open(path, "wb")
@@ -116,7 +117,7 @@ class Recorder:
             target=self._run, name=f"marnox recorder {path}", daemon=True
         )
         self._thread.start()
-        self._put((0.0, capture(project)))
+        self._put((0.0, first))
 
     def __enter__(self):
         return self
