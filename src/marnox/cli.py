@@ -348,6 +348,11 @@ def run_serve(project_file, host, port, size):
     )
 
 
+def _add_address_options(parser):
+    parser.add_argument("--host", default="127.0.0.1", help="address to listen on")
+    parser.add_argument("--port", type=int, default=8080, help="TCP port (0: any free port)")
+
+
 def build_parser():
     """The argument parser of ``python -m marnox``."""
     parser = argparse.ArgumentParser(
@@ -393,8 +398,7 @@ def build_parser():
     replay.add_argument("--speed", type=float, default=1.0, help="recorded seconds per second")
     replay.add_argument("--loop", action="store_true", help="start again at the end")
     replay.add_argument("--serve", action="store_true", help="serve it to web browsers")
-    replay.add_argument("--host", default="127.0.0.1", help="address to listen on (--serve)")
-    replay.add_argument("--port", type=int, default=8080, help="TCP port (--serve)")
+    _add_address_options(replay)
 
     render = commands.add_parser(
         "render",
@@ -425,8 +429,7 @@ def build_parser():
         "the port can watch the cell and move the view's camera.",
     )
     serve.add_argument("project", metavar="PROJECT", help="project file (*.mxproj)")
-    serve.add_argument("--host", default="127.0.0.1", help="address to listen on")
-    serve.add_argument("--port", type=int, default=8080, help="TCP port (0: any free port)")
+    _add_address_options(serve)
     serve.add_argument(
         "--size", nargs=2, type=int, default=DEFAULT_SIZE, metavar=("W", "H"), help="pixels"
     )

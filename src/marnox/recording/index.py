@@ -72,7 +72,14 @@ class Index:
         with open(path, "rb") as file:
             if file.read(len(MAGIC)) != MAGIC:
                 raise ValueError("no MCAP magic at the start")
-            if not self._read_summary(file, metadata_name):
+            try:
+                indexed = self._read_summary(file, metadata_name)
+            except (ValueError, KeyError, struct.error, McapError, EOFError, OSError):
+                # No summary, a damaged one, or a file too short to have one: the chunks
+                # may still be whole.
+                indexed = False
+            if not indexed:
+                self.schemas, self.channels, self._found = {}, {}, defaultdict(list)
                 self._scan(file, metadata_name)
         self.times = {}
         self._where = {}
@@ -84,10 +91,8 @@ class Index:
 
     def _read_summary(self, file, metadata_name):
         """Index a finished file from its summary; False when it has none."""
-        try:
-            summary = SeekingReader(file).get_summary()
-        except (McapError, struct.error, OSError, ValueError, EOFError):
-            return False
+        file.seek(0)
+        summary = SeekingReader(file).get_summary()
         if summary is None or not summary.chunk_indexes:
             return False
         names = {index.name: index for index in summary.metadata_indexes}

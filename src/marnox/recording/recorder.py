@@ -109,9 +109,12 @@ class Recorder:
                 codec.PROJECT_TOPIC, schemas.ProjectSnapshot, snapshot, self._start_ns, 0
             )
             self._writer.flush()
-        except Exception as error:
+        except OSError as error:
             self._close_file()
             raise _named(error, path) from error
+        except BaseException:
+            self._close_file()
+            raise
         self._queue = queue.Queue(maxsize=QUEUE_FRAMES)
         self._thread = threading.Thread(
             target=self._run, name=f"marnox recorder {path}", daemon=True
@@ -135,7 +138,10 @@ class Recorder:
             time = clock.monotonic() - self._start
         time = float(time)
         if not math.isfinite(time) or time < self._last_time:
-            raise ValueError(f"time {time} is before the last frame's ({self._last_time})")
+            raise ValueError(
+                f"time {time} is not a number of seconds at or after the last frame's "
+                f"({self._last_time})"
+            )
         state = capture(self._project)
         self._last_time = time
         self._put((time, state))
