@@ -10,6 +10,7 @@ from __future__ import annotations
 import bisect
 import io
 import struct
+import zlib
 from collections import OrderedDict, defaultdict
 
 import zstandard
@@ -46,15 +47,20 @@ def _decompress(chunk):
     if chunk.uncompressed_size > _MAX_CHUNK:
         raise ValueError(f"a chunk claims {chunk.uncompressed_size} bytes")
     if chunk.compression == "zstd":
-        data = zstandard.ZstdDecompressor().decompress(
-            chunk.data, max_output_size=chunk.uncompressed_size
-        )
+        try:
+            data = zstandard.ZstdDecompressor().decompress(
+                chunk.data, max_output_size=chunk.uncompressed_size
+            )
+        except zstandard.ZstdError as error:
+            raise ValueError(f"a chunk does not decompress ({error})") from error
     elif chunk.compression == "":
         data = chunk.data
     else:
         raise ValueError(f"unknown chunk compression {chunk.compression!r}")
     if len(data) != chunk.uncompressed_size:
         raise ValueError("a chunk's size differs from what it claims")
+    if chunk.uncompressed_crc and zlib.crc32(data) != chunk.uncompressed_crc:
+        raise ValueError("a chunk's checksum does not match its data")
     return data
 
 
