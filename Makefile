@@ -3,7 +3,7 @@
 PYTHON ?= python3
 DEMO_OUT ?= marnox-demo
 
-SOURCES := CMakeLists.txt pyproject.toml tools/write_pb2.py $(shell find cpp src proto -type f \
+SOURCES := CMakeLists.txt pyproject.toml tools/write_pb2.py tools/write_descriptor_set.py $(shell find cpp src proto -type f \
 	\( -name '*.cpp' -o -name '*.h' -o -name '*.py' -o -name '*.pyi' -o -name '*.proto' -o -name 'py.typed' \))
 
 .PHONY: all demo test lint format sanitize matrix bench fuzz soak

@@ -9,6 +9,7 @@ import bench_files  # noqa: E402
 import bench_image_refresh  # noqa: E402
 import bench_live_frame  # noqa: E402
 import bench_meshes  # noqa: E402
+import bench_recording  # noqa: E402
 import bench_teardown  # noqa: E402
 import bench_viewer  # noqa: E402
 import bench_web  # noqa: E402
@@ -34,6 +35,7 @@ def main():
     rows += image_rows()
     rows += bench_meshes.rows()
     rows += bench_web.rows()
+    rows += bench_recording.rows()
     rows += bench_teardown.growth_rows()
     print_table(rows)
     return 0

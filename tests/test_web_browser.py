@@ -181,3 +181,48 @@ def test_a_point_cloud_change_in_the_loop_reaches_the_page(browser, tmp_path):
             "the new point cloud on the page",
             view.update,
         )
+
+
+def test_the_timeline_slider_moves_the_picture_to_that_time(browser, tmp_path):
+    from marnox.recording import Recorder
+
+    project = Project()
+    build_sample_cell(project)
+    path = str(tmp_path / "magenta.mcap")
+    side = np.linspace(-0.1, 0.1, 15)
+    cube = np.stack(np.meshgrid(side, side, side), axis=-1).reshape(-1, 3) + (0.35, 0, 0.8)
+    with Recorder(project, path) as recorder:
+        plain = project.system().pointcloud()
+        project.system().setPointcloud(np.hstack([cube, np.tile((1.0, 0.0, 1.0), (len(cube), 1))]))
+        recorder.record(1.0)
+        project.system().setPointcloud(plain)
+        recorder.record(2.0)
+    with subprocess.Popen(
+        [sys.executable, "-m", "marnox", "replay", path, "--serve", "--port", "0"],
+        stdout=subprocess.PIPE,
+        text=True,
+    ) as process:
+        try:
+            browser.get(re.search(r"http://\S+/", process.stdout.readline()).group(0))
+            play = browser.find_element("id", "play")
+            wait_for(lambda: play.is_displayed(), "the timeline")
+            if play.text == "pause":
+                play.click()
+            wait_for(lambda: play.text == "play", "the timeline to pause")
+            clock = browser.find_element("id", "clock")
+            for time_, magenta in [(1.0, True), (0.0, False), (1.5, True), (2.0, False)]:
+                browser.execute_script(
+                    "const slider = document.getElementById('slider');"
+                    "slider.value = arguments[0];"
+                    "slider.dispatchEvent(new Event('input'));"
+                    "slider.dispatchEvent(new Event('change'));",
+                    time_,
+                )
+                wait_for(lambda: clock.text == f"{time_:.2f} / 2.00 s", f"the time {time_}")  # noqa: B023
+                wait_for(
+                    lambda: (count(pixels(browser, "workspace"), *MAGENTA) > 500) == magenta,  # noqa: B023
+                    f"the picture at {time_} s",
+                )
+        finally:
+            process.terminate()
+            process.wait(timeout=60)

@@ -16,6 +16,8 @@ from marnox.web.moves import PendingMoves  # noqa: E402
         ('{"type": "zoom", "factor": 1.5}', ("zoom", 1.5)),
         ('{"type": "reset"}', ("reset",)),
         ('{"type": "ack", "view": "images"}', ("ack", 1)),
+        ('{"type": "seek", "time": 12.5}', ("seek", 12.5)),
+        ('{"type": "pause"}', ("pause",)),
     ],
 )
 def test_checked_moves_pass(text, move):
@@ -45,6 +47,8 @@ def test_checked_moves_pass(text, move):
         '{"type": "zoom", "factor": 1000}',
         '{"type": "ack", "view": "camera_1"}',
         '{"type": "ack", "view": 0}',
+        '{"type": "seek", "time": -1}',
+        '{"type": "seek", "time": NaN}',
         '{"type": "reset", "a": ' + "[" * 200 + "]" * 200 + "}",
         '{"type": "zoom", "factor": ' + "1" * 300 + "}",
     ],

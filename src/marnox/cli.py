@@ -164,6 +164,86 @@ def run_demo(out, robot=None):
     print(f"wrote {images_png}")
 
 
+def run_record_demo(path):
+    """Record the demo cell with the arm going through its pick to the MCAP file ``path``."""
+    from marnox.project import Project
+    from marnox.recording import Recorder
+    from marnox.recording.playback import record_demo
+    from marnox.sample import build_sample_cell
+
+    project = Project()
+    build_sample_cell(project)
+    try:
+        with Recorder(project, path) as recorder:
+            record_demo(project, recorder)
+    except OSError as error:
+        raise BadInput(f"{path}: cannot write ({error.strerror or error})") from error
+    print(f"wrote {path}")
+
+
+def open_recording(path):
+    """The recording at ``path``, or BadInput saying why it cannot be read."""
+    from marnox.recording import Recording
+
+    try:
+        return Recording(path)
+    except FileNotFoundError as error:
+        raise BadInput(f"{path}: no such recording") from error
+    except (OSError, ValueError) as error:
+        raise BadInput(
+            str(error) if isinstance(error, ValueError) else f"{path}: {error}"
+        ) from error
+
+
+def run_replay(path, speed, loop):
+    """Play a recording in the workspace and image windows, ``speed`` times real time."""
+    from marnox.recording.playback import play
+    from marnox.viewer import ImageViewer, WorkspaceViewer
+
+    if not speed > 0:
+        raise BadInput(f"--speed {speed}: must be positive")
+    recording = open_recording(path)
+    if not os.environ.get("DISPLAY"):
+        raise BadInput("no display: 'replay' needs DISPLAY set (or use --serve)")
+    project = recording.project()
+    viewers = [_quietly(lambda: WorkspaceViewer(trajectory=True, pointcloud=True)), ImageViewer()]
+    for viewer in viewers:
+        viewer.setProject(project)
+        try:
+            viewer.init()
+        except RuntimeError as error:
+            raise BadInput(f"display {os.environ['DISPLAY']}: {error}") from error
+    try:
+        play(recording, project, lambda: [viewer.render() for viewer in viewers], speed, loop)
+    except KeyboardInterrupt:
+        pass
+    finally:
+        for viewer in viewers:
+            viewer.stop()
+
+
+def run_replay_serve(path, host, port, speed, loop):
+    """Serve a recording to web browsers with a timeline until interrupted (Ctrl-C)."""
+    _check_port_option(port)
+    if not speed > 0:
+        raise BadInput(f"--speed {speed}: must be positive")
+    from marnox.recording.playback import serve
+
+    try:
+        from marnox.web.timeline import Timeline
+    except ImportError as error:
+        raise BadInput(str(error)) from error
+    recording = open_recording(path)
+    project = recording.project()
+    timeline = Timeline(recording.duration(), speed, loop)
+    _serve(
+        lambda WebView: WebView(project, host=host, port=port, timeline=timeline),
+        host,
+        port,
+        lambda view: serve(recording, project, view, timeline),
+    )
+
+
 def _check_size_option(size):
     from marnox.viewer import MAX_WINDOW_SIZE
 
@@ -222,20 +302,22 @@ def run_view(project_file):
     viewer.stop()
 
 
-def run_serve(project_file, host, port, size):
-    """Serve the project's live view to web browsers until interrupted (Ctrl-C)."""
-    _check_size_option(size)
+def _check_port_option(port):
     try:
         check_port(port)
     except ValueError as error:
         raise BadInput(f"--port {port}: must be from 0 to 65535") from error
+
+
+def _serve(make_view, host, port, show):
+    """Start the web view ``make_view(WebView)``, print its address and run ``show(view)``
+    until interrupted (Ctrl-C)."""
     try:
         from marnox.web import WebView
     except ImportError as error:
         raise BadInput(str(error)) from error
-    project = load_project(project_file)
     try:
-        view = WebView(project, host=host, port=port, size=tuple(size))
+        view = make_view(WebView)
     except ValueError as error:
         raise BadInput(str(error)) from error
     try:
@@ -245,14 +327,33 @@ def run_serve(project_file, host, port, size):
         raise BadInput(f"cannot serve on {host} port {port}: {error.strerror or error}") from error
     try:
         print(f"serving {view.url} (Ctrl-C to stop)", flush=True)
-        # The project does not change: only browsers give update() something to do.
-        while True:
-            view.update()
-            view.wait()
+        show(view)
     except KeyboardInterrupt:
         pass
     finally:
         view.stop()
+
+
+def run_serve(project_file, host, port, size):
+    """Serve the project's live view to web browsers until interrupted (Ctrl-C)."""
+    _check_size_option(size)
+    _check_port_option(port)
+
+    def show(view):
+        # The project does not change: only browsers give update() something to do.
+        while True:
+            view.update()
+            view.wait()
+
+    project = load_project(project_file)
+    _serve(
+        lambda WebView: WebView(project, host=host, port=port, size=tuple(size)), host, port, show
+    )
+
+
+def _add_address_options(parser):
+    parser.add_argument("--host", default="127.0.0.1", help="address to listen on")
+    parser.add_argument("--port", type=int, default=8080, help="TCP port (0: any free port)")
 
 
 def build_parser():
@@ -283,6 +384,25 @@ def build_parser():
         "--joints", nargs="+", default=[], metavar="NAME=VALUE", help="joint positions"
     )
 
+    demo.add_argument(
+        "--record",
+        metavar="FILE",
+        help="instead, record a few seconds of the cell with the arm picking, as MCAP",
+    )
+
+    replay = commands.add_parser(
+        "replay",
+        help="play a recording in the viewers, or serve it with a timeline",
+        description="Play a recording (made by marnox.recording.Recorder or demo --record) in "
+        "the workspace and image windows, in real time; with --serve, serve it to web browsers "
+        "with a timeline instead.",
+    )
+    replay.add_argument("recording", metavar="RECORDING", help="recording (*.mcap)")
+    replay.add_argument("--speed", type=float, default=1.0, help="recorded seconds per second")
+    replay.add_argument("--loop", action="store_true", help="start again at the end")
+    replay.add_argument("--serve", action="store_true", help="serve it to web browsers")
+    _add_address_options(replay)
+
     render = commands.add_parser(
         "render",
         help="write a project file's workspace view to PNG, off screen",
@@ -312,8 +432,7 @@ def build_parser():
         "the port can watch the cell and move the view's camera.",
     )
     serve.add_argument("project", metavar="PROJECT", help="project file (*.mxproj)")
-    serve.add_argument("--host", default="127.0.0.1", help="address to listen on")
-    serve.add_argument("--port", type=int, default=8080, help="TCP port (0: any free port)")
+    _add_address_options(serve)
     serve.add_argument(
         "--size", nargs=2, type=int, default=DEFAULT_SIZE, metavar=("W", "H"), help="pixels"
     )
@@ -331,10 +450,22 @@ def main(argv=None):
                 robot = load_robot(arguments.robot, arguments.package_dir, arguments.joints)
             elif arguments.package_dir or arguments.joints:
                 raise BadInput("--package-dir and --joints need --robot")
-            run_demo(arguments.out, robot)
+            if arguments.record is not None:
+                if robot is not None:
+                    raise BadInput("--record records the built-in arm; it takes no --robot")
+                run_record_demo(arguments.record)
+            else:
+                run_demo(arguments.out, robot)
         elif arguments.command == "render":
             _use_headless_window()
             run_render(arguments.project, arguments.out, arguments.size, arguments.images)
+        elif arguments.command == "replay" and arguments.serve:
+            _use_headless_window()
+            run_replay_serve(
+                arguments.recording, arguments.host, arguments.port, arguments.speed, arguments.loop
+            )
+        elif arguments.command == "replay":
+            run_replay(arguments.recording, arguments.speed, arguments.loop)
         elif arguments.command == "serve":
             _use_headless_window()
             run_serve(arguments.project, arguments.host, arguments.port, arguments.size)

@@ -6,11 +6,15 @@ A browser may send only these JSON objects, as WebSocket text:
   a mouse drag, in fractions of the view's width and height (x to the right, y down);
 - ``{"type": "zoom", "factor": F}``: F above 1 comes closer, below 1 backs off;
 - ``{"type": "reset"}``: back to the camera the view started with;
-- ``{"type": "ack", "view": NAME}``: the page has drawn the last frame of that view.
+- ``{"type": "ack", "view": NAME}``: the page has drawn the last frame of that view;
+- ``{"type": "play"}``, ``{"type": "pause"}``, ``{"type": "seek", "time": SECONDS}``: the
+  timeline of a recording being replayed (see :class:`marnox.web.timeline.Timeline`).
 
 The server sends first ``{"type": "views", "names": [NAME, ...], "sizes": [[W, H], ...]}``
 as text, the views it shows (in the order of :data:`VIEW_NAMES`) and their sizes in pixels,
 then frames: binary messages of one byte, the view's index in that list, and a JPEG.
+With a timeline it also sends ``{"type": "timeline", "time": T, "duration": D, "playing":
+P}`` as text whenever that changes.
 """
 
 from __future__ import annotations
@@ -21,6 +25,9 @@ MAX_MESSAGE_CHARS = 256
 # More than ten view widths between two mouse events is no mouse.
 MAX_DRAG = 10.0
 ZOOM_RANGE = (0.05, 20.0)
+# A recording of a year is longer than any.
+MAX_SEEK = 3.2e7
+TIMELINE_KINDS = ("play", "pause", "seek")
 # Every view a web view can show; the page learns which ones it shows from the server.
 VIEW_NAMES = ("workspace", "images")
 
@@ -30,6 +37,9 @@ _FIELDS = {
     "zoom": ("factor",),
     "reset": (),
     "ack": ("view",),
+    "play": (),
+    "pause": (),
+    "seek": ("time",),
 }
 
 
@@ -77,6 +87,8 @@ def parse(text, views=VIEW_NAMES):
         return kind, dx, _number(message, "dy", -MAX_DRAG, MAX_DRAG)
     if kind == "zoom":
         return kind, _number(message, "factor", *ZOOM_RANGE)
+    if kind == "seek":
+        return kind, _number(message, "time", 0.0, MAX_SEEK)
     if kind == "ack":
         view = message["view"]
         if view not in views:

@@ -23,7 +23,7 @@ try:
 except ImportError as error:
     raise ImportError("marnox.web needs aiohttp: pip install 'marnox[web]'") from error
 
-from marnox.web.messages import BadMessage, parse
+from marnox.web.messages import TIMELINE_KINDS, BadMessage, parse
 
 # Request path: file under static/ and its type. Nothing else is served.
 ASSETS = {
@@ -99,6 +99,8 @@ class _Client:
         self.ready = [True] * views
         self.wake = asyncio.Event()
         self.sender = None
+        # The newest timeline text it has not been sent.
+        self.note = None
 
 
 class _Refused(asyncio.Protocol):
@@ -145,8 +147,10 @@ class Server:
     frame's first byte indexes.
     """
 
-    def __init__(self, host, port, views, moves, activity):
+    def __init__(self, host, port, views, moves, activity, timeline=None):
         self._host = host
+        self._timeline = timeline
+        self._note = None
         self._port = port
         self._views = tuple(views)
         self._sizes = tuple(tuple(size) for size in views.values())
@@ -185,6 +189,10 @@ class Server:
     def publish(self, view, frame):
         """Hand a new frame of ``view`` to the server thread; never waits."""
         self._loop.call_soon_threadsafe(self._publish, bytes((view,)) + frame)
+
+    def announce(self, text):
+        """Send every browser, and each that comes later, this text message; never waits."""
+        self._loop.call_soon_threadsafe(self._announce, text)
 
     def stop(self, timeout=10.0):
         """Close every browser's connection and the listening socket."""
@@ -310,6 +318,7 @@ class Server:
         for view, frame in enumerate(self._latest):
             client.pending[view] = frame
         client.wake.set()
+        client.note = self._note
         client.sender = asyncio.ensure_future(self._send_frames(client))
         self._changed()
         try:
@@ -333,6 +342,11 @@ class Server:
             if move[0] == "ack":
                 client.ready[move[1]] = True
                 client.wake.set()
+            elif move[0] in TIMELINE_KINDS:
+                if self._timeline is None:
+                    await client.socket.close(code=POLICY_VIOLATION, message=b"no timeline")
+                    return
+                self._timeline.take(move)
             else:
                 self._moves.add(move)
             self._changed()
@@ -342,6 +356,9 @@ class Server:
             while True:
                 await client.wake.wait()
                 client.wake.clear()
+                note, client.note = client.note, None
+                if note is not None:
+                    await client.socket.send_str(note)
                 for view, frame in enumerate(client.pending):
                     if frame is not None and client.ready[view]:
                         client.pending[view] = None
@@ -359,6 +376,12 @@ class Server:
             client.pending[view] = message
             client.wake.set()
         self._changed()
+
+    def _announce(self, text):
+        self._note = text
+        for client in self._clients:
+            client.note = text
+            client.wake.set()
 
     def _changed(self):
         """Recompute ``wanted`` and wake a waiting update loop."""

@@ -13,6 +13,7 @@ from marnox.web.capture import FrameGrabber
 from marnox.web.messages import VIEW_NAMES
 from marnox.web.moves import PendingMoves
 from marnox.web.server import Server
+from marnox.web.timeline import Timeline
 
 
 class WebView:
@@ -32,6 +33,10 @@ class WebView:
         port: the TCP port; 0 picks a free one (see :attr:`url`).
         size: (width, height) of the workspace view in pixels; the image grid gets half of each.
         images: also show the image grid.
+        timeline: a :class:`~marnox.web.timeline.Timeline` to show under the views (for a
+            recording being replayed): browsers play, pause and seek it, and :meth:`update`
+            sends them where it stands. The caller's loop puts the project at
+            ``timeline.now()`` before each update.
 
     Example::
 
@@ -49,6 +54,7 @@ class WebView:
         port: int = 8080,
         size: Tuple[int, int] = (1280, 800),
         images: bool = True,
+        timeline: Optional[Timeline] = None,
     ) -> None:
         size = check_size(size)
         if not isinstance(host, str) or not host:
@@ -76,7 +82,8 @@ class WebView:
         self._moves = PendingMoves()
         self._activity = threading.Event()
         views = {name: viewer._size for name, viewer in zip(VIEW_NAMES, viewers, strict=False)}
-        self._server = Server(host, port, views, self._moves, self._activity)
+        self._timeline, self._announced = timeline, None
+        self._server = Server(host, port, views, self._moves, self._activity, timeline)
         self._state = "created"
 
     @property
@@ -116,6 +123,11 @@ class WebView:
             camera.apply(viewer._ren, viewer._cam, moves, self._start_camera, self._aspect)
         for viewer in self._viewers:
             viewer.render()
+        if self._timeline is not None and self._state == "serving":
+            note = self._timeline.message()
+            if note != self._announced:
+                self._announced = note
+                self._server.announce(note)
         wanted = self._server.wanted
         if True not in wanted:
             return

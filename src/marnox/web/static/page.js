@@ -36,8 +36,34 @@ function showViews({ names, sizes }) {
   });
 }
 
+// A recording's timeline, when the server replays one: play/pause, a slider, the time.
+const timeline = document.getElementById("timeline");
+const playButton = document.getElementById("play");
+const slider = document.getElementById("slider");
+const clock = document.getElementById("clock");
+let playing = false;
+let sliding = false;
+
+function showTimeline(message) {
+  timeline.hidden = false;
+  playing = message.playing;
+  playButton.textContent = playing ? "pause" : "play";
+  slider.max = message.duration;
+  if (!sliding) slider.value = message.time;
+  clock.textContent = `${message.time.toFixed(2)} / ${message.duration.toFixed(2)} s`;
+}
+
+playButton.addEventListener("click", () => send({ type: playing ? "pause" : "play" }));
+slider.addEventListener("input", () => {
+  sliding = true;
+  send({ type: "seek", time: Number(slider.value) });
+});
+slider.addEventListener("change", () => {
+  sliding = false;
+});
+
 // What the server sends as text, by type.
-const textHandlers = { views: showViews };
+const textHandlers = { views: showViews, timeline: showTimeline };
 
 async function draw(data) {
   const view = views[new Uint8Array(data, 0, 1)[0]];

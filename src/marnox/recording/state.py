@@ -1,0 +1,100 @@
+"""The state of a live cell that a recording keeps: taken from a project, put back into one."""
+
+from __future__ import annotations
+
+import math
+from typing import NamedTuple
+
+from marnox.pose import Pose
+from marnox.recording.codec import WORLD
+
+
+class State(NamedTuple):
+    """References to a project's live values at one moment.
+
+    The arrays are the system's own (its setters copy their input), so taking them costs
+    nothing, and encoding them can wait for the writer thread.
+    """
+
+    pointcloud: object
+    trajectory: object
+    images: list
+    cameras: tuple
+    joints: tuple
+    nodes: tuple
+    links: tuple
+
+
+def _walk(nodes, parent):
+    for node in nodes:
+        path = node.name() if parent == WORLD else f"{parent}/{node.name()}"
+        yield path, parent, node
+        yield from _walk(node.children(), path)
+
+
+def _frame(child, parent, pose):
+    return child, parent, pose.position(), pose.orientation()
+
+
+def capture(project):
+    """The project's state now."""
+    system = project.system()
+    workspace = project.workspace()
+    robots = workspace.getRobots()
+    for image in system.images():
+        if image.dtype.hasobject:
+            raise ValueError("images of Python objects cannot be recorded")
+    return State(
+        pointcloud=system.pointcloud(),
+        trajectory=system.trajectory(),
+        images=system.images(),
+        cameras=tuple(workspace.getCameras()),
+        joints=tuple(
+            (name, tuple(robot.jointPositions().items())) for name, robot in robots.items()
+        ),
+        nodes=tuple(
+            _frame(path, parent, node.pose())
+            for path, parent, node in _walk(workspace.nodes(), WORLD)
+        ),
+        links=tuple(
+            _frame(f"{name}/{link.name()}", WORLD, link.worldPose())
+            for name, robot in robots.items()
+            for link in robot.links()
+        ),
+    )
+
+
+def _exact_pose(position, orientation):
+    """A Pose holding exactly these numbers: they came from a Pose, and normalising a unit
+    quaternion again may change its last bit."""
+    numbers = tuple(map(float, position + orientation))
+    if not all(map(math.isfinite, numbers)):
+        raise ValueError("a recorded pose is not finite")
+    pose = Pose.__new__(Pose)
+    pose._position = numbers[:3]
+    pose._orientation = numbers[3:]
+    return pose
+
+
+def restore(project, pointcloud, trajectory, images, joints, nodes):
+    """Set the project's system data, node poses and joint positions; nodes, robots and
+    joints the project lacks are passed over."""
+    system = project.system()
+    system.setPointcloud(pointcloud)
+    system.setTrajectory(trajectory)
+    system.setImages(images)
+    workspace = project.workspace()
+    for path, parent, node in _walk(workspace.nodes(), WORLD):
+        frame = nodes.get(path)
+        if frame is not None and frame[0] == parent:
+            pose = _exact_pose(*frame[1:])
+            if (
+                pose.position() != node.pose().position()
+                or pose.orientation() != node.pose().orientation()
+            ):
+                node.setPose(pose)
+    for name, robot in workspace.getRobots().items():
+        known = robot.jointPositions()
+        positions = {joint: p for joint, p in joints.get(name, {}).items() if joint in known}
+        if positions and positions != {joint: known[joint] for joint in positions}:
+            robot.setJointPositions(positions)
