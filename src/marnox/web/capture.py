@@ -22,6 +22,7 @@ class FrameGrabber:
         self._window = window
         self._size = tuple(window.GetSize())
         self._samples = window.GetMultiSamples()
+        self._scale, self._drawn_size = 1.0, self._size
         self._capture = vtkWindowToImageFilter()
         self._capture.SetInput(window)
         self._capture.SetInputBufferTypeToRGB()
@@ -34,14 +35,13 @@ class FrameGrabber:
         Below a scale of 1 the window draws without multisampling too: on a software
         rasteriser each sample costs about as much as a pixel.
         """
-        width, height = self._size
-        size = (max(round(width * scale), 1), max(round(height * scale), 1))
-        samples = self._samples if size == self._size else 0
-        if self._window.GetMultiSamples() != samples:
-            self._window.SetMultiSamples(samples)
-        if tuple(self._window.GetSize()) != size:
+        if scale != self._scale:
+            width, height = self._size
+            size = (max(round(width * scale), 1), max(round(height * scale), 1))
+            self._window.SetMultiSamples(self._samples if size == self._size else 0)
             self._window.SetSize(size)
-        return size
+            self._scale, self._drawn_size = scale, size
+        return self._drawn_size
 
     def grab(self, scale=1.0):
         """The window as JPEG bytes, or None when it shows what the last grab showed.
