@@ -9,12 +9,14 @@ import re
 import shutil
 import subprocess
 import sys
+import threading
 import time
 
 import numpy as np
 import pytest
 
 pytest.importorskip("aiohttp", reason="marnox[web] is not installed")
+pytest.importorskip("simplejpeg", reason="marnox[web] is not installed")
 Image = pytest.importorskip("PIL.Image", reason="Pillow is not installed")
 webdriver = pytest.importorskip(
     "selenium.webdriver", reason="selenium is not installed (tools/install-deps.sh installs it)"
@@ -29,7 +31,9 @@ from selenium.webdriver.common.keys import Keys  # noqa: E402
 from marnox.constants import MX_PROJECT_FILE_EXT  # noqa: E402
 from marnox.project import Project  # noqa: E402
 from marnox.sample import build_sample_cell  # noqa: E402
+from marnox.viewer import WorkspaceViewer  # noqa: E402
 from marnox.web import WebView  # noqa: E402
+from marnox.web.capture import FrameGrabber  # noqa: E402
 from marnox.web.messages import VIEW_NAMES  # noqa: E402
 
 TIMEOUT = 120
@@ -226,3 +230,48 @@ def test_the_timeline_slider_moves_the_picture_to_that_time(browser, tmp_path):
         finally:
             process.terminate()
             process.wait(timeout=60)
+
+
+def test_a_drag_draws_fewer_pixels_then_the_still_picture(browser):
+    project = Project()
+    build_sample_cell(project)
+    with WebView(project, port=0, images=False) as view:
+        sent = []
+        publish = view._server.publish
+        view._server.publish = lambda index, frame: (sent.append(frame), publish(index, frame))
+        browser.get(view.url)
+        wait_for(lambda: frames(browser) >= 1, "the first frame", view.update)
+        shown = pixels(browser, "workspace").shape
+        drawn, sent[:] = frames(browser), []
+
+        # A drag of small steps, as a hand makes, while the loop goes on; the button stays down.
+        element = browser.find_element("id", "workspace")
+        chain = ActionChains(browser).click_and_hold(element)
+        for _ in range(20):
+            chain.move_by_offset(10, 2).pause(0.05)
+        dragging = threading.Thread(target=chain.perform)
+        dragging.start()
+        while dragging.is_alive():
+            view.update()
+            view.wait(0.02)
+        wait_for(lambda: frames(browser) == drawn + len(sent), "the page to draw what was sent")
+        moving = [Image.open(io.BytesIO(frame)).size for frame in sent]
+        assert moving and all(w < 1280 and h < 800 for w, h in moving), moving
+        picture = pixels(browser, "workspace")
+        assert picture.shape == shown and picture.std() > 10
+
+        ActionChains(browser).release().perform()
+        wait_for(
+            lambda: Image.open(io.BytesIO(sent[-1])).size == (1280, 800),
+            "a full frame",
+            view.update,
+        )
+
+        # The same camera in a viewer that never moved.
+        still = WorkspaceViewer(size=(1280, 800), trajectory=True, pointcloud=True)
+        still.setProject(project)
+        still.init(offscreen=True)
+        still._cam.DeepCopy(view.workspace_viewer._cam)
+        expected = FrameGrabber(still._window).grab()
+        still.stop()
+        assert sent[-1] == expected

@@ -3,6 +3,7 @@
 import pytest
 
 pytest.importorskip("aiohttp", reason="marnox[web] is not installed")
+pytest.importorskip("simplejpeg", reason="marnox[web] is not installed")
 
 from marnox.web.messages import BadMessage, parse  # noqa: E402
 from marnox.web.moves import PendingMoves  # noqa: E402

@@ -20,6 +20,7 @@ import numpy as np
 import pytest
 
 aiohttp = pytest.importorskip("aiohttp", reason="marnox[web] is not installed")
+pytest.importorskip("simplejpeg", reason="marnox[web] is not installed")
 
 from marnox.constants import MX_PROJECT_FILE_EXT  # noqa: E402
 from marnox.project import Project  # noqa: E402

@@ -143,6 +143,7 @@ def picture(path):
 @pytest.mark.parametrize("order", [("web", "own"), ("own", "web"), ("web", "web_too")])
 def test_web_views_and_a_viewer_of_one_project_draw_off_screen(tmp_path, order):
     pytest.importorskip("aiohttp", reason="marnox[web] is not installed")
+    pytest.importorskip("simplejpeg", reason="marnox[web] is not installed")
     result = run_child(WEB_VIEWS_BESIDE_A_VIEWER, tmp_path, *order, display=False)
     assert result.returncode == 0, result.stderr
     alone = picture(tmp_path / "alone.png")

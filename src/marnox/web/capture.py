@@ -2,13 +2,17 @@
 
 from __future__ import annotations
 
-from vtkmodules.vtkIOImage import vtkJPEGWriter
+import numpy as np
+import simplejpeg
+from vtkmodules.util.numpy_support import vtk_to_numpy
 from vtkmodules.vtkRenderingCore import vtkWindowToImageFilter
 
 from marnox.viewer import releaseSharedProps
 
 # Small frames at no visible loss for a shaded scene.
 JPEG_QUALITY = 85
+# While the camera moves, a frame is on screen for a moment: smaller still.
+MOVING_JPEG_QUALITY = 60
 
 
 class FrameGrabber:
@@ -16,18 +20,36 @@ class FrameGrabber:
 
     def __init__(self, window):
         self._window = window
+        self._size = tuple(window.GetSize())
+        self._samples = window.GetMultiSamples()
+        self._scale, self._drawn_size = 1.0, self._size
         self._capture = vtkWindowToImageFilter()
         self._capture.SetInput(window)
         self._capture.SetInputBufferTypeToRGB()
         self._capture.ReadFrontBufferOff()
-        self._writer = vtkJPEGWriter()
-        self._writer.SetQuality(JPEG_QUALITY)
-        self._writer.WriteToMemoryOn()
-        self._writer.SetInputConnection(self._capture.GetOutputPort())
         self._last = None
 
-    def grab(self):
-        """The window as JPEG bytes, or None when it shows what the last grab showed."""
+    def resize(self, scale):
+        """Give the window ``scale`` times its width and height; returns the new size.
+
+        Below a scale of 1 the window draws without multisampling too: on a software
+        rasteriser each sample costs about as much as a pixel.
+        """
+        if scale != self._scale:
+            width, height = self._size
+            size = (max(round(width * scale), 1), max(round(height * scale), 1))
+            self._window.SetMultiSamples(self._samples if size == self._size else 0)
+            self._window.SetSize(size)
+            self._scale, self._drawn_size = scale, size
+        return self._drawn_size
+
+    def grab(self, scale=1.0):
+        """The window as JPEG bytes, or None when it shows what the last grab showed.
+
+        Below a ``scale`` of 1 the window is drawn as :meth:`resize` says and encoded at a
+        lower quality, for a camera in motion.
+        """
+        size = self.resize(scale)
         # The filter draws the window before reading it, and only if it was modified. Props
         # that another window shows too (the user's own viewer of the project, another web
         # view) are let go of first: on EGL and OSMesa, a frame that finds their buffers in
@@ -35,10 +57,16 @@ class FrameGrabber:
         releaseSharedProps(self._window)
         self._capture.Modified()
         self._capture.Update()
-        pixels = self._capture.GetOutput().GetPointData().GetScalars()
-        raw = memoryview(pixels).tobytes()
-        if raw == self._last:
+        image = self._capture.GetOutput()
+        columns, rows, _ = image.GetDimensions()
+        # VTK's rows go bottom-up; the copy turns them over and is kept for the comparison.
+        pixels = np.flipud(
+            vtk_to_numpy(image.GetPointData().GetScalars()).reshape(rows, columns, 3)
+        )
+        pixels = np.ascontiguousarray(pixels)
+        if self._last is not None and np.array_equal(pixels, self._last):
             return None
-        self._last = raw
-        self._writer.Write()
-        return memoryview(self._writer.GetResult()).tobytes()
+        self._last = pixels
+        if size == self._size:
+            return simplejpeg.encode_jpeg(pixels, JPEG_QUALITY, "RGB", "420")
+        return simplejpeg.encode_jpeg(pixels, MOVING_JPEG_QUALITY, "RGB", "420", fastdct=True)

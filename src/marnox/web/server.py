@@ -17,11 +17,8 @@ import logging
 import threading
 from importlib import resources
 
-try:
-    from aiohttp import WSMsgType, web
-    from aiohttp.http_exceptions import HttpProcessingError
-except ImportError as error:
-    raise ImportError("marnox.web needs aiohttp: pip install 'marnox[web]'") from error
+from aiohttp import WSMsgType, web
+from aiohttp.http_exceptions import HttpProcessingError
 
 from marnox.web.messages import TIMELINE_KINDS, BadMessage, parse
 
@@ -396,11 +393,13 @@ class Server:
 
     async def _close(self, client):
         # A frame being sent is already whole in the transport's buffer: the closing
-        # message follows it, and a browser that does not read gets neither.
+        # message follows it, and a browser that does not read gets neither. Its own task,
+        # since a drain that the sender left cancelled fails the close at once.
         client.sender.cancel()
-        try:
-            await asyncio.wait_for(
-                client.socket.close(code=GOING_AWAY, message=b"server stopped"), CLOSE_SECONDS
-            )
-        except asyncio.TimeoutError:
+        closing = asyncio.ensure_future(
+            client.socket.close(code=GOING_AWAY, message=b"server stopped")
+        )
+        done, _ = await asyncio.wait({closing}, timeout=CLOSE_SECONDS)
+        if not done or closing.cancelled() or closing.exception() is not None:
+            closing.cancel()
             client.transport.abort()

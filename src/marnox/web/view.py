@@ -3,7 +3,10 @@
 from __future__ import annotations
 
 import threading
+import time
 from typing import Optional, Tuple
+
+import numpy as np
 
 from marnox._view_setup import check_port, check_size, use_headless_window
 from marnox.project import Project
@@ -12,6 +15,7 @@ from marnox.web import camera
 from marnox.web.capture import FrameGrabber
 from marnox.web.messages import VIEW_NAMES
 from marnox.web.moves import PendingMoves
+from marnox.web.resolution import Resolution
 from marnox.web.server import Server
 from marnox.web.timeline import Timeline
 
@@ -63,6 +67,7 @@ class WebView:
         # Always off screen.
         use_headless_window()
         self._owner = threading.get_ident()
+        self._project = project
         self.workspace_viewer = WorkspaceViewer(size=size, trajectory=True, pointcloud=True)
         self.workspace_viewer.setProject(project)
         self.workspace_viewer.init(offscreen=True)
@@ -80,6 +85,11 @@ class WebView:
         self._start_camera = camera.home(self.workspace_viewer._cam)
         self._aspect = size[0] / size[1]
         self._moves = PendingMoves()
+        self._resolution = Resolution()
+        # Whether browsers were last sent a workspace frame of reduced size.
+        self._reduced = False
+        # The images that the image grid's last frame showed.
+        self._images_drawn = None
         self._activity = threading.Event()
         views = {name: viewer._size for name, viewer in zip(VIEW_NAMES, viewers, strict=False)}
         self._timeline, self._announced = timeline, None
@@ -118,9 +128,11 @@ class WebView:
         if self._activity.is_set():
             self._activity.clear()
         moves = self._moves.take()
+        now = time.monotonic()
         if moves is not None:
             viewer = self.workspace_viewer
             camera.apply(viewer._ren, viewer._cam, moves, self._start_camera, self._aspect)
+            self._resolution.moved(now)
         for viewer in self._viewers:
             viewer.render()
         if self._timeline is not None and self._state == "serving":
@@ -128,21 +140,52 @@ class WebView:
             if note != self._announced:
                 self._announced = note
                 self._server.announce(note)
+        # The workspace view is drawn with fewer pixels while the camera moves.
+        scale = self._resolution.scale(now)
         wanted = self._server.wanted
+        if not wanted[0]:
+            self._grabbers[0].resize(scale)
         if True not in wanted:
             return
         for view, grabber in enumerate(self._grabbers):
-            if wanted[view]:
-                frame = grabber.grab()
-                if frame is not None:
-                    self._server.publish(view, frame)
+            if not wanted[view] or (view == 1 and not self._images_changed()):
+                continue
+            start = time.perf_counter()
+            frame = grabber.grab(scale if view == 0 else 1.0)
+            if view == 0:
+                self._resolution.measured(scale, time.perf_counter() - start)
+            if frame is not None:
+                self._server.publish(view, frame)
+                if view == 0:
+                    self._reduced = scale < 1.0
+
+    def _images_changed(self):
+        """Whether the system's images differ from those the image grid last drew: the
+        grid shows nothing else, and drawing it to find out costs far more."""
+        images = self._project.system().images()
+        drawn = self._images_drawn
+        if drawn is not None and len(images) == len(drawn):
+            if all(
+                a.dtype == b.dtype and np.array_equal(a, b)
+                for a, b in zip(images, drawn, strict=True)
+            ):
+                return False
+        self._images_drawn = [np.array(image) for image in images]
+        return True
 
     def wait(self, timeout: Optional[float] = None) -> bool:
         """Block until a browser connects, leaves, moves the camera or is ready for a frame.
 
         For loops whose data changes seldom: ``while True: view.wait(); view.update()``.
-        Returns False if ``timeout`` seconds passed first.
+        Returns False if ``timeout`` seconds passed first. It returns when the camera has
+        come to rest too, when browsers are due the view's full picture.
         """
+        if self._reduced:
+            # A moment past the rest, so that update() finds the camera resting.
+            rest = self._resolution.rests_at() + 1e-3 - time.monotonic()
+            if rest > 0 and (timeout is None or rest < timeout):
+                self._activity.wait(rest)
+                return True
         return self._activity.wait(timeout)
 
     def stop(self) -> None:

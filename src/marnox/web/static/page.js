@@ -62,6 +62,24 @@ slider.addEventListener("change", () => {
   sliding = false;
 });
 
+// While the camera moves, frames come with fewer pixels, scaled up here; the page then shows
+// the rate and the size of the frames it draws, so a user sees what link and machine give.
+const rate = { line: document.getElementById("rate"), times: [], hideTimer: null };
+
+function showRate(bitmap, bytes) {
+  const now = performance.now();
+  rate.times.push(now);
+  while (rate.times[0] < now - 1000) rate.times.shift();
+  const kilobytes = Math.round(bytes / 1024);
+  rate.line.textContent = `${rate.times.length} frames/s · ${bitmap.width}×${bitmap.height} · ${kilobytes} kB`;
+  rate.line.hidden = false;
+  clearTimeout(rate.hideTimer);
+  rate.hideTimer = setTimeout(() => {
+    rate.line.hidden = true;
+    rate.times = [];
+  }, 1500);
+}
+
 // What the server sends as text, by type.
 const textHandlers = { views: showViews, timeline: showTimeline };
 
@@ -73,6 +91,7 @@ async function draw(data) {
     const jpeg = new Blob([new Uint8Array(data, 1)], { type: "image/jpeg" });
     const bitmap = await createImageBitmap(jpeg);
     canvas.getContext("2d").drawImage(bitmap, 0, 0, canvas.width, canvas.height);
+    if (bitmap.width < canvas.width) showRate(bitmap, jpeg.size);
     bitmap.close();
     canvas.hidden = false;
     canvas.dataset.frames = Number(canvas.dataset.frames) + 1;
