@@ -69,6 +69,7 @@ void exec(nb::handle module) {
     nb::setattr(module, "MAX_WINDOW_SIZE", nb::int_(kMaxWindowSide));
     define_workspace_viewer(module);
     define_image_viewer(module);
+    define_camera_renderer(module);
     define_release_shared_props(module);
 }
 

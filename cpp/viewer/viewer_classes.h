@@ -7,5 +7,6 @@ namespace marnox::viewer {
 
 void define_workspace_viewer(nb::handle module);
 void define_image_viewer(nb::handle module);
+void define_camera_renderer(nb::handle module);
 
 }  // namespace marnox::viewer
