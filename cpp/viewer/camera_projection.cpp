@@ -58,6 +58,26 @@ std::vector<std::array<double, 2>> undistorted_pixels(const Pinhole& camera,
     return points;
 }
 
+/// The pinhole's scale that gives every pixel of the distorted image a pinhole pixel of its own:
+/// the inverse of the least spacing, in the camera's pixels, between neighbouring rays.
+double finest_scale(const Pinhole& camera, const std::vector<std::array<double, 2>>& points) {
+    double spacing = 1.0;
+    for (long v = 0; v < camera.height; ++v)
+        for (long u = 0; u < camera.width; ++u) {
+            const auto& here = points[static_cast<size_t>(v * camera.width + u)];
+            if (u + 1 < camera.width) {
+                const auto& right = points[static_cast<size_t>(v * camera.width + u + 1)];
+                spacing = std::min(spacing, std::abs(right[0] - here[0]) * camera.fx);
+            }
+            if (v + 1 < camera.height) {
+                const auto& below = points[static_cast<size_t>((v + 1) * camera.width + u)];
+                spacing = std::min(spacing, std::abs(below[1] - here[1]) * camera.fy);
+            }
+        }
+    // NaN spacings (rays without an undistorted point) fall out of std::min's comparisons.
+    return spacing > 0 ? 1.0 / spacing : 1.0;
+}
+
 }  // namespace
 
 std::array<double, 2> Distortion::apply(double x, double y) const {
@@ -116,7 +136,7 @@ UndistortionMap undistortion_map(const Pinhole& camera, const Distortion& distor
     double width = (x1 - x0) * camera.fx + 2;
     double height = (y1 - y0) * camera.fy + 2;
     double scale = std::min(
-        {1.0, kMaxFieldGrowth * camera.width / width, kMaxFieldGrowth * camera.height / height});
+        {finest_scale(camera, points), kMaxFieldGrowth * camera.width / width, kMaxFieldGrowth * camera.height / height});
     Pinhole& pinhole = map.pinhole;
     pinhole.fx = camera.fx * scale;
     pinhole.fy = camera.fy * scale;

@@ -42,8 +42,9 @@ struct UndistortionMap {
     std::vector<std::int32_t> source;
 };
 
-/// The map for `camera` with `distortion`; the pinhole keeps the camera's focal lengths unless
-/// the field needs an image more than twice the camera's, when it shrinks them to fit.
+/// The map for `camera` with `distortion`. The pinhole's focal lengths are the camera's, made
+/// larger where the distortion magnifies so that no two neighbouring pixels share a pinhole
+/// pixel, and smaller where the field would need an image more than twice the camera's sides.
 UndistortionMap undistortion_map(const Pinhole& camera, const Distortion& distortion);
 
 }  // namespace marnox::viewer::cameras
