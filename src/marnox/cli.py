@@ -131,6 +131,15 @@ def load_robot(urdf, package_dirs=(), joints=()):
     return robot
 
 
+def simulate_camera_images(project):
+    """Make the system's images what the project's cameras see: colour, then depth."""
+    from marnox.camera import imagesFromFrames
+    from marnox.viewer import CameraRenderer
+
+    frames = CameraRenderer(project, labels=False).render()
+    project.system().setImages(imagesFromFrames(frames))
+
+
 def run_demo(out, robot=None):
     """Build the sample cell, save and reload it, and write its two pictures into ``out``.
 
@@ -156,6 +165,7 @@ def run_demo(out, robot=None):
     loaded = load_project(project_file)
     print(loaded, end="")
     _copy_live_data(project, loaded)
+    simulate_camera_images(loaded)
 
     workspace_png = os.path.join(out, "workspace" + MX_IMAGE_FILE_EXT)
     write_workspace_png(loaded, workspace_png)
@@ -163,6 +173,38 @@ def run_demo(out, robot=None):
     images_png = os.path.join(out, "images" + MX_IMAGE_FILE_EXT)
     write_images_png(loaded, images_png)
     print(f"wrote {images_png}")
+
+
+def run_cameras(project_file, out, names, labels):
+    """Write what each camera of a project file sees (see ``marnox.camera_files``)."""
+    from marnox.camera_files import fileStem, writeFrames
+    from marnox.viewer import CameraRenderer
+
+    project = load_project(project_file)
+    cameras = project.workspace().getCameras()
+    names = list(cameras) if not names else names
+    unknown = [name for name in names if name not in cameras]
+    if unknown:
+        raise BadInput(f"{project_file}: no camera {unknown[0]!r} (cameras: {', '.join(cameras)})")
+    stems = [fileStem(name) for name in names]
+    if len(set(stems)) != len(stems):
+        raise BadInput("--camera: two cameras would write the same files")
+    try:
+        os.makedirs(out, exist_ok=True)
+    except (OSError, ValueError) as error:
+        reason = getattr(error, "strerror", None) or error
+        raise BadInput(f"{out!r}: cannot make the output folder ({reason})") from error
+    renderer = CameraRenderer(project, labels=labels)
+    try:
+        frames = renderer.render(names)
+    except ValueError as error:
+        raise BadInput(f"{project_file}: {error}") from error
+    try:
+        paths = writeFrames(frames, renderer.labelNames() if labels else None, out)
+    except OSError as error:
+        raise BadInput(str(error)) from error
+    for path in paths:
+        print(f"wrote {path}")
 
 
 def run_render(project_file, out, size, images):
@@ -287,6 +329,20 @@ def build_parser():
     )
     render.add_argument("--images", metavar="OUT.png", help="also write the image grid here")
 
+    cameras = commands.add_parser(
+        "cameras",
+        help="write what a project file's cameras see, off screen",
+        description="Load a project file and write, for each camera, NAME.png (colour), "
+        "NAME-depth.png (16-bit millimetres along the camera's axis, 0 where nothing) and "
+        "NAME-labels.png (16-bit, the label's number in labels.json, 0 where nothing).",
+    )
+    cameras.add_argument("project", metavar="PROJECT", help="project file (*.mxproj)")
+    cameras.add_argument("--out", default=".", metavar="DIR", help="output folder")
+    cameras.add_argument(
+        "--camera", action="append", default=[], metavar="NAME", help="only this camera"
+    )
+    cameras.add_argument("--no-labels", action="store_true", help="skip the label images")
+
     view = commands.add_parser(
         "view",
         help="open the interactive workspace window",
@@ -326,6 +382,9 @@ def main(argv=None):
         elif arguments.command == "render":
             _use_headless_window()
             run_render(arguments.project, arguments.out, arguments.size, arguments.images)
+        elif arguments.command == "cameras":
+            _use_headless_window()
+            run_cameras(arguments.project, arguments.out, arguments.camera, not arguments.no_labels)
         elif arguments.command == "serve":
             _use_headless_window()
             run_serve(arguments.project, arguments.host, arguments.port, arguments.size)
