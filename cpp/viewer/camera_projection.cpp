@@ -135,8 +135,8 @@ UndistortionMap undistortion_map(const Pinhole& camera, const Distortion& distor
     // Half a pixel of margin on every side, so the edge pixels' centres fall inside.
     double width = (x1 - x0) * camera.fx + 2;
     double height = (y1 - y0) * camera.fy + 2;
-    double scale = std::min(
-        {finest_scale(camera, points), kMaxFieldGrowth * camera.width / width, kMaxFieldGrowth * camera.height / height});
+    double scale = std::min({finest_scale(camera, points), kMaxFieldGrowth * camera.width / width,
+                             kMaxFieldGrowth * camera.height / height});
     Pinhole& pinhole = map.pinhole;
     pinhole.fx = camera.fx * scale;
     pinhole.fy = camera.fy * scale;
