@@ -40,6 +40,14 @@ def _require_output_folder(path):
         raise BadInput(f"{path}: folder {folder} does not exist")
 
 
+def _make_output_folder(out):
+    try:
+        os.makedirs(out, exist_ok=True)
+    except (OSError, ValueError) as error:
+        reason = getattr(error, "strerror", None) or error
+        raise BadInput(f"{out!r}: cannot make the output folder ({reason})") from error
+
+
 def load_project(path):
     """Load the project file ``path`` into a new Project, or raise BadInput saying why not."""
     from google.protobuf.json_format import ParseError
@@ -148,11 +156,7 @@ def run_demo(out, robot=None):
     from marnox.project import Project
     from marnox.sample import build_sample_cell
 
-    try:
-        os.makedirs(out, exist_ok=True)
-    except (OSError, ValueError) as error:
-        reason = getattr(error, "strerror", None) or error
-        raise BadInput(f"{out!r}: cannot make the output folder ({reason})") from error
+    _make_output_folder(out)
     project = Project()
     build_sample_cell(project, robot)
     project_file = os.path.join(out, "sample-cell" + MX_PROJECT_FILE_EXT)
@@ -189,11 +193,7 @@ def run_cameras(project_file, out, names, labels):
     stems = [fileStem(name) for name in names]
     if len(set(stems)) != len(stems):
         raise BadInput("--camera: two cameras would write the same files")
-    try:
-        os.makedirs(out, exist_ok=True)
-    except (OSError, ValueError) as error:
-        reason = getattr(error, "strerror", None) or error
-        raise BadInput(f"{out!r}: cannot make the output folder ({reason})") from error
+    _make_output_folder(out)
     renderer = CameraRenderer(project, labels=labels)
     try:
         frames = renderer.render(names)
