@@ -53,6 +53,7 @@ def test_cameras_writes_colour_depth_and_labels(cell, tmp_path, capsys, options,
     if labels:
         numbered = json.loads(names.read_text())
         assert [numbered[str(i + 1)] for i in range(len(numbered))] == renderer.labelNames()
+        assert {"arm/base", "table/red_box", "camera_1"} <= set(numbered.values())
 
 
 def test_bad_camera_input_is_one_line_and_status_2(cell, tmp_path, capsys):

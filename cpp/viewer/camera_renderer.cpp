@@ -160,8 +160,14 @@ nb::object set_project(const Call& call) {
     for (nb::handle actor : old_actors) pyglue::call_method(ren, vtk::remove_actor, actor);
     pyglue::setattr(self, viewer::field::project, project);
 
+    // The new actors are tracked from the start, so that a build the model breaks off still
+    // leaves every actor it added for the next setProject to remove.
     SceneBuild scene{ren, {}, {}, {}};
+    pyglue::setattr(self, viewer::field::actors, scene.actors);
+    pyglue::setattr(self, field::label_names, scene.label_names);
+    pyglue::setattr(self, field::label_of, scene.label_of);
     nb::dict own_actors;
+    pyglue::setattr(self, field::own_actors, own_actors);
     model::SceneWorkspace workspace{model::SceneProject{project}.workspace()};
     for (const Name* collection : model::kNodeCollections) {
         bool cameras = collection == &model::names::get_cameras;
@@ -171,10 +177,6 @@ nb::object set_project(const Call& call) {
                 own_actors[pyglue::call_method(node, name)] = own;
         }
     }
-    pyglue::setattr(self, viewer::field::actors, scene.actors);
-    pyglue::setattr(self, field::label_names, scene.label_names);
-    pyglue::setattr(self, field::label_of, scene.label_of);
-    pyglue::setattr(self, field::own_actors, own_actors);
     return nb::none();
 }
 
