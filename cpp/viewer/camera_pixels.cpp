@@ -33,7 +33,8 @@ void make_images(const DrawnPixels& drawn, const PixelRules& rules, const Camera
             long out = row * images.width + column;
             long source = rules.source ? rules.source[out] : out;
             std::uint8_t* color = images.color + 3 * out;
-            if (source < 0) {
+            // A map edited in Python may point anywhere; outside the drawing is nothing seen.
+            if (source < 0 || source >= drawn.width * drawn.height) {
                 std::copy(rules.background.begin(), rules.background.end(), color);
                 images.depth[out] = nan;
                 if (images.labels)

@@ -122,13 +122,23 @@ void aim(const Call& call, nb::handle ren, const std::array<double, 16>& pose, c
     call_method(camera, use_explicit_projection_on);
 }
 
+/// Whether a `_distortionMaps` entry is (key, pinhole, map) with a map of `pixels` indices:
+/// anything else there is made afresh.
+bool usable_entry(nb::handle entry, nb::handle key, Py_ssize_t pixels) {
+    if (!PyTuple_Check(entry.ptr()) || PyTuple_GET_SIZE(entry.ptr()) != 3 || !entry[0].equal(key))
+        return false;
+    PyObject* map = PyTuple_GET_ITEM(entry.ptr(), 2);
+    return PyBytes_Check(map) &&
+           PyBytes_GET_SIZE(map) == pixels * static_cast<Py_ssize_t>(sizeof(std::int32_t));
+}
+
 /// The pinhole drawn for a distorted camera and its pixel map, made once per intrinsics and
 /// distortion and kept in `_distortionMaps` under the camera's name.
 nb::object distortion_entry(const Call& call, nb::handle name, nb::handle key, const Pinhole& p,
                             const Distortion& d) {
     nb::object maps = pyglue::getattr(call.self(), field::distortion_maps);
     nb::object entry = call_method(maps, get, name);
-    if (!entry.is_none() && entry[0].equal(key))
+    if (usable_entry(entry, key, p.width * p.height))
         return entry;
     UndistortionMap map = undistortion_map(p, d);
     const Pinhole& q = map.pinhole;
@@ -260,7 +270,10 @@ nb::object render_camera(const Call& call, nb::handle name, nb::handle camera) {
         nb::object q = map_entry[1];
         drawn_pinhole = {as_long(q[0]),   as_long(q[1]),   as_double(q[2]),
                          as_double(q[3]), as_double(q[4]), as_double(q[5])};
-        source = reinterpret_cast<const std::int32_t*>(PyBytes_AsString(map_entry[2].ptr()));
+        if (drawn_pinhole.width < 1 || drawn_pinhole.height < 1 ||
+            drawn_pinhole.width > kMaxWindowSide || drawn_pinhole.height > kMaxWindowSide)
+            refuse(name, "_distortionMaps holds a pinhole no window can draw");
+        source = reinterpret_cast<const std::int32_t*>(PyBytes_AS_STRING(map_entry[2].ptr()));
     }
 
     aim(call, pyglue::getattr(self, viewer::field::ren), world, drawn_pinhole);
