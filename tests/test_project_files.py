@@ -481,18 +481,16 @@ def without_file_permission_override():
             raise OSError(ctypes.get_errno(), "prctl")
 
 
-@pytest.mark.parametrize("read_only", ["file", "folder"])
-def test_read_only_file_or_folder_is_a_permission_error(saved, read_only):
-    project, path = saved
-    folder = os.path.dirname(path)
-    with open(path, "rb") as file:
-        old = file.read()
-    os.chmod(path if read_only == "file" else folder, 0o444 if read_only == "file" else 0o555)
+def save_without_permission_override(path, folder, first=""):
+    """Saves a new project to `path` in a child that file modes bind, even under root, running
+    `first` before; the child prints the file name of the PermissionError. `folder` is made
+    writable again afterwards."""
     try:
-        result = run_python(
-            """
+        return run_python(
+            f"""
             import sys
             from marnox.project import Project
+            {first}
             try:
                 Project().save(sys.argv[1])
             except PermissionError as error:
@@ -505,6 +503,30 @@ def test_read_only_file_or_folder_is_a_permission_error(saved, read_only):
         pytest.skip("cannot drop the permission override")
     finally:
         os.chmod(folder, 0o755)
+
+
+@pytest.mark.parametrize("read_only", ["file", "folder"])
+def test_read_only_file_or_folder_is_a_permission_error(saved, read_only):
+    project, path = saved
+    folder = os.path.dirname(path)
+    with open(path, "rb") as file:
+        old = file.read()
+    os.chmod(path if read_only == "file" else folder, 0o444 if read_only == "file" else 0o555)
+    result = save_without_permission_override(path, folder)
+    assert result.stdout == path + "\n", result.stderr
+    with open(path, "rb") as file:
+        assert file.read() == old
+    assert listing(folder) == ["cell.mxproj"]
+
+
+def test_a_writable_file_in_a_read_only_folder_cannot_be_saved(saved):
+    """The temporary file needs the folder, where open(file, "w") would need the file only."""
+    _, path = saved
+    folder = os.path.dirname(path)
+    with open(path, "rb") as file:
+        old = file.read()
+    os.chmod(folder, 0o555)
+    result = save_without_permission_override(path, folder, first='open(sys.argv[1], "a").close()')
     assert result.stdout == path + "\n", result.stderr
     with open(path, "rb") as file:
         assert file.read() == old

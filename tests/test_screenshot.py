@@ -156,7 +156,7 @@ def test_a_name_holding_nul_is_refused_like_open_does(offscreen_viewer, tmp_path
 
 def test_before_init_there_is_nothing_to_capture(tmp_path):
     viewer = WorkspaceViewer(size=(64, 48))
-    with pytest.raises(RuntimeError, match="Window not initialised"):
+    with pytest.raises(RuntimeError, match="Window not initialized"):
         viewer.screenshot(str(tmp_path / "shot.png"))
     assert os.listdir(tmp_path) == []
 

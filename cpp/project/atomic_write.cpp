@@ -1,6 +1,4 @@
 // atomic_write.cpp: write to a temporary sibling, then rename it over the target.
-#include "atomic_write.h"
-
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,7 +7,7 @@
 #include <random>
 #include <string>
 
-#include "project_names.h"
+#include "project.h"
 
 namespace marnox::project {
 namespace {

@@ -1,6 +1,7 @@
-// container.cpp: Project construction, accessors, printing and validation.
-#include "interfaces/project_model.h"
-#include "project_names.h"
+// container.cpp: the Project class: its definition, construction, accessors, printing and
+// validation; saving and loading are in files.cpp.
+#include "interfaces/model.h"
+#include "project.h"
 
 namespace marnox::project {
 namespace {
@@ -8,19 +9,29 @@ namespace {
 const Name values{"values"};
 const Name warning{"warning"};
 
-}  // namespace
+const char* const kProjectDoc =
+    "A robot-cell project: one workspace, a dict of behaviors keyed by name, and one system.\n"
+    "\n"
+    "The accessors hand out the held objects themselves, never copies. The state lives\n"
+    "in the instance attributes ``_system``, ``_workspace`` and ``_behaviors``.\n"
+    "\n"
+    "Example::\n"
+    "\n"
+    "    project = Project()\n"
+    "    project.addBehavior(Behavior(\"pick\"))\n"
+    "    project.save(\"cell\" + MX_PROJECT_FILE_EXT)\n";
 
 nb::object init(const Call& call) {
     nb::handle self = call.self();
-    pyglue::setattr(self, field::system, pyglue::call(call.global(global::system_class)));
-    pyglue::setattr(self, field::workspace, pyglue::call(call.global(global::workspace_class)));
+    pyglue::setattr(self, field::system, model::new_system(call));
+    pyglue::setattr(self, field::workspace, model::new_workspace(call));
     pyglue::setattr(self, field::behaviors, nb::dict());
     return nb::none();
 }
 
 MethodDef init_method() {
     return {
-        .name = "__init__",
+        .name = pyglue::special::init,
         .impl = init,
         .params = {},
         .doc = "Create an empty project: a new System, a new Workspace and no behaviors.",
@@ -46,7 +57,7 @@ nb::object str(const Call& call) {
 
 MethodDef str_method() {
     return {
-        .name = "__str__",
+        .name = pyglue::special::str,
         .impl = str,
         .params = {},
         .returns = "str",
@@ -63,7 +74,7 @@ nb::object set_workspace(const Call& call) {
 
 MethodDef set_workspace_method() {
     return {
-        .name = "setWorkspace",
+        .name = method::set_workspace,
         .impl = set_workspace,
         .params = {{.name = "workspace", .annotation = "Workspace"}},
         .doc = "Replace the held workspace with ``workspace`` (any object, None included).",
@@ -76,7 +87,7 @@ nb::object workspace(const Call& call) {
 
 MethodDef workspace_method() {
     return {
-        .name = "workspace",
+        .name = method::workspace,
         .impl = workspace,
         .params = {},
         .returns = "Workspace",
@@ -95,7 +106,7 @@ nb::object add_behavior(const Call& call) {
 
 MethodDef add_behavior_method() {
     return {
-        .name = "addBehavior",
+        .name = method::add_behavior,
         .impl = add_behavior,
         .params = {{.name = "behavior", .annotation = "Behavior"}},
         .doc =
@@ -114,7 +125,7 @@ nb::object behaviors(const Call& call) {
 
 MethodDef behaviors_method() {
     return {
-        .name = "behaviors",
+        .name = method::behaviors,
         .impl = behaviors,
         .params = {},
         .returns = "Dict[str, Behavior]",
@@ -131,7 +142,7 @@ nb::object system(const Call& call) {
 
 MethodDef system_method() {
     return {
-        .name = "system",
+        .name = method::system,
         .impl = system,
         .params = {},
         .returns = "System",
@@ -147,12 +158,31 @@ nb::object validate(const Call& call) {
 
 MethodDef validate_method() {
     return {
-        .name = "validate",
+        .name = method::validate,
         .impl = validate,
         .params = {},
         .returns = "bool",
         .doc = "Log a warning that validation is not yet enabled and return True.",
     };
+}
+
+}  // namespace
+
+void define_project(nb::handle module) {
+    pyglue::ClassBuilder(module, "Project", kProjectDoc)
+        .def(init_method())
+        .def(str_method())
+        .def(set_workspace_method())
+        .def(workspace_method())
+        .def(add_behavior_method())
+        .def(behaviors_method())
+        .def(system_method())
+        .def(save_method())
+        .def(load_method())
+        .def(validate_method())
+        .def(get_snapshot_method())
+        .def(set_snapshot_method())
+        .finish();
 }
 
 }  // namespace marnox::project

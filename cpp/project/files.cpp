@@ -1,9 +1,6 @@
 // files.cpp: Project snapshots and the JSON project files made from them.
-#include "atomic_write.h"
-#include "interfaces/project_model.h"
-#include "json_kinds.h"
-#include "project_file_scope.h"
-#include "project_names.h"
+#include "interfaces/model.h"
+#include "project.h"
 
 namespace marnox::project {
 namespace {
@@ -16,6 +13,8 @@ const Name items{"items"};
 const Name path{"path"};
 const Name exists{"exists"};
 const pyglue::KwNames max_recursion_depth{"max_recursion_depth"};
+const Name enter_project_file{"_enterProjectFile"};
+const Name leave_project_file{"_leaveProjectFile"};
 
 // How deep Parse lets messages nest: protobuf's default of 100 is less than a
 // tree the model saves needs (100 levels, plus the messages around and below it).
@@ -61,12 +60,36 @@ private:
     nb::object file_;
 };
 
+/// While alive, the model knows `file` as the project file being saved or
+/// loaded, so that it can store mesh paths relative to the file's folder and
+/// resolve them against it. Undone on every way out, errors included.
+class ProjectFileScope {
+public:
+    explicit ProjectFileScope(nb::handle file)
+        : messages_(pyglue::checked(PyImport_ImportModule("marnox._messages"))),
+          token_(pyglue::call_method(messages_, enter_project_file, file)) {}
+    ProjectFileScope(const ProjectFileScope&) = delete;
+    ProjectFileScope& operator=(const ProjectFileScope&) = delete;
+    ~ProjectFileScope() {
+        // An error on the way out is already held by the exception unwinding
+        // past here, so the interpreter has none set while the context is undone.
+        nb::object left = nb::steal(
+            PyObject_CallMethodOneArg(messages_.ptr(), leave_project_file.ptr(), token_.ptr()));
+        if (!left.is_valid())
+            PyErr_WriteUnraisable(messages_.ptr());
+    }
+
+private:
+    nb::object messages_;
+    nb::object token_;
+};
+
 }  // namespace
 
 nb::object get_snapshot(const Call& call) {
     nb::handle self = call.self();
     nb::object snapshot = new_snapshot(call);
-    model::BehaviorClass behavior_class{call.global(global::behavior_class)};
+    model::BehaviorClass behavior_class{call};
 
     nb::object workspace_field = pyglue::getattr(snapshot, snapshot_workspace);
     nb::object workspace = pyglue::call_method(self, method::workspace);
@@ -86,7 +109,7 @@ nb::object get_snapshot(const Call& call) {
 
 MethodDef get_snapshot_method() {
     return {
-        .name = "_getSnapshot",
+        .name = method::get_snapshot,
         .impl = get_snapshot,
         .params = {},
         .returns = "project_pb2.ProjectSnapshot",
@@ -97,7 +120,7 @@ MethodDef get_snapshot_method() {
 nb::object set_snapshot(const Call& call) {
     nb::handle self = call.self();
     nb::handle snapshot = call.arg(1);
-    model::BehaviorClass behavior_class{call.global(global::behavior_class)};
+    model::BehaviorClass behavior_class{call};
 
     nb::object workspace = pyglue::call_method(self, method::workspace);
     // Every behavior is decoded before anything changes, and the workspace decodes its
@@ -117,7 +140,7 @@ nb::object set_snapshot(const Call& call) {
 
 MethodDef set_snapshot_method() {
     return {
-        .name = "_setSnapshot",
+        .name = method::set_snapshot,
         .impl = set_snapshot,
         .params = {{.name = "snapshot", .annotation = "project_pb2.ProjectSnapshot"}},
         .doc =
@@ -145,7 +168,7 @@ nb::object save(const Call& call) {
 
 MethodDef save_method() {
     return {
-        .name = "save",
+        .name = method::save,
         .impl = save,
         .params = {{.name = "file", .annotation = "str"}},
         .doc =
@@ -162,7 +185,9 @@ MethodDef save_method() {
             "Raises TypeError if ``file`` is not a str or a behavior is keyed by anything\n"
             "but a str, AssertionError for a wrong ending, the model's ValueError for a\n"
             "node tree deeper than a project file holds, and the OSError that\n"
-            "``open(file, \"w\")`` would raise.",
+            "``open(file, \"w\")`` would raise. The temporary file needs a folder the\n"
+            "process may create files in: in a read-only folder ``save`` raises\n"
+            "PermissionError even where the file itself could be written.",
     };
 }
 
@@ -192,7 +217,7 @@ nb::object load(const Call& call) {
 
 MethodDef load_method() {
     return {
-        .name = "load",
+        .name = method::load,
         .impl = load,
         .params = {{.name = "file", .annotation = "str"}},
         .doc =

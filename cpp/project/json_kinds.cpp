@@ -1,8 +1,8 @@
 // json_kinds.cpp: refuses project files that put an array or a string where a message belongs.
-#include "json_kinds.h"
-
 #include <string>
 #include <string_view>
+
+#include "project.h"
 
 namespace marnox::project {
 namespace {

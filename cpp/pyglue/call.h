@@ -3,6 +3,7 @@
 
 #include <nanobind/nanobind.h>
 
+#include "errors.h"
 #include "names.h"
 
 namespace pyglue {
@@ -21,7 +22,15 @@ public:
 
     /// A module-level name, looked up in the module namespace on every call so
     /// that rebinding it (for example with monkeypatch) takes effect.
-    nb::object global(const Name& name) const;
+    nb::object global(const Name& name) const {
+        PyObject* value = PyDict_GetItemWithError(globals_, name.ptr());
+        if (!value) {
+            if (!PyErr_Occurred())
+                PyErr_Format(PyExc_NameError, "name '%U' is not defined", name.ptr());
+            raise_current();
+        }
+        return nb::borrow(value);
+    }
 
 private:
     PyObject* globals_;

@@ -1,20 +1,36 @@
 // checks.h: the argument checks both extensions make: exact types and file-name endings.
 #pragma once
 
-#include <nanobind/nanobind.h>
+#include "calls.h"
 
 namespace pyglue {
 
 namespace nb = nanobind;
 
+namespace detail {
+inline const Name lower{"lower"};
+inline const Name endswith{"endswith"};
+}  // namespace detail
+
 /// Refuses anything but exactly `type` (a subclass or None too) with
 /// TypeError "Argument 'size' has incorrect type (expected tuple, got list)".
-void require_exact_type(nb::handle value, PyTypeObject* type, const char* argument);
+inline void require_exact_type(nb::handle value, PyTypeObject* type, const char* argument) {
+    if (Py_TYPE(value.ptr()) != type)
+        raise(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
+              argument, type->tp_name, Py_TYPE(value.ptr())->tp_name);
+}
 
 /// What a failing `assert` raises: AssertionError without a message.
-[[noreturn]] void fail_assertion();
+[[noreturn]] inline void fail_assertion() {
+    PyErr_SetNone(PyExc_AssertionError);
+    raise_current();
+}
 
 /// `assert text.lower().endswith(suffix)`.
-void assert_lower_endswith(nb::handle text, nb::handle suffix);
+inline void assert_lower_endswith(nb::handle text, nb::handle suffix) {
+    nb::object lowered = call_method(text, detail::lower);
+    if (!truthy(call_method(lowered, detail::endswith, suffix)))
+        fail_assertion();
+}
 
 }  // namespace pyglue

@@ -13,7 +13,7 @@ ClassBuilder::ClassBuilder(nb::handle module, const char* name, const char* doc)
 }
 
 ClassBuilder& ClassBuilder::def(const MethodDef& method) {
-    namespace_[method.name] = make_method(method, name_, module_name_, globals_);
+    namespace_[nb::handle(method.name.ptr())] = make_method(method, name_, module_name_, globals_);
     return *this;
 }
 

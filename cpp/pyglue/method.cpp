@@ -338,14 +338,14 @@ nb::object make_method(const MethodDef& def, const char* class_qualname, nb::han
     m->defaults = defaults.size() ? PySequence_Tuple(defaults.ptr()) : Py_NewRef(Py_None);
     m->n_params = n_params;
     m->n_required = n_required;
-    m->name = PyUnicode_FromString(def.name);
-    m->qualname = PyUnicode_FromFormat("%s.%s", class_qualname, def.name);
+    m->name = Py_NewRef(def.name.ptr());
+    m->qualname = PyUnicode_FromFormat("%s.%s", class_qualname, def.name.text());
     m->module = module_name.inc_ref().ptr();
     m->doc = def.doc ? PyUnicode_FromString(def.doc) : Py_NewRef(Py_None);
     m->annotations = annotations.release().ptr();
     m->signature = nullptr;
     PyObject_GC_Track(m);
-    if (!m->defaults || !m->name || !m->qualname || !m->doc)
+    if (!m->defaults || !m->qualname || !m->doc)
         raise_current();
     return result;
 }

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "call.h"
+#include "names.h"
 
 namespace pyglue {
 
@@ -16,7 +17,7 @@ struct Param {
 
 /// Everything a method object is made from.
 struct MethodDef {
-    const char* name;
+    const Name& name;  ///< the interned name, shared with the calls made through `self`
     Impl impl;
     std::vector<Param> params;      ///< excluding `self`
     const char* returns = nullptr;  ///< return annotation; nullptr: none

@@ -41,6 +41,12 @@ private:
     PyObject* tuple_ = nullptr;
 };
 
+/// The special method names that classes written in C++ define.
+namespace special {
+inline const Name init{"__init__"};
+inline const Name str{"__str__"};
+}  // namespace special
+
 /// Interns every Name and builds every KwNames declared in this extension.
 /// Returns false with a Python error set on failure.
 bool intern_names();

@@ -6,9 +6,8 @@
 #include "camera_pixels.h"
 #include "camera_projection.h"
 #include "camera_renderer.h"
-#include "interfaces/scene_model.h"
-#include "shared_props.h"
-#include "window_checks.h"
+#include "host.h"
+#include "interfaces/model.h"
 
 namespace marnox::viewer::cameras {
 namespace {
@@ -18,25 +17,10 @@ using pyglue::call_method;
 
 const Name items{"items"};
 const Name get{"get"};
-const Name intrinsics{"intrinsics"};
-const Name distortion{"distortion"};
-const Name world_pose{"worldPose"};
-const Name matrix{"matrix"};
 const Name empty{"empty"};
 const Name uint8{"uint8"};
 const Name float32{"float32"};
 const Name int32{"int32"};
-const Name get_active_camera{"GetActiveCamera"};
-const Name set_focal_point{"SetFocalPoint"};
-const Name set_view_up{"SetViewUp"};
-const Name deep_copy{"DeepCopy"};
-const Name set_explicit_projection{"SetExplicitProjectionTransformMatrix"};
-const Name use_explicit_projection_on{"UseExplicitProjectionTransformMatrixOn"};
-const Name get_pixel_data{"GetPixelData"};
-const Name get_zbuffer_data{"GetZbufferData"};
-const Name set_area{"SetArea"};
-const Name capture_buffers{"CaptureBuffers"};
-const Name get_prop_from_id{"GetPropFromID"};
 const Name width{"width"}, height{"height"}, fx{"fx"}, fy{"fy"}, cx{"cx"}, cy{"cy"};
 
 double as_double(nb::handle value) {
@@ -86,7 +70,7 @@ Distortion read_distortion(nb::handle name, nb::handle values) {
 
 /// The 16 numbers of the camera's 4x4 world pose, row major, refused unless finite.
 std::array<double, 16> pose_matrix(nb::handle name, nb::handle pose) {
-    nb::object m = call_method(pose, matrix);
+    nb::object m = model::pose_matrix(pose);
     Buffer view(m, PyBUF_C_CONTIGUOUS | PyBUF_FORMAT);
     if (view->len != 16 * sizeof(double) || std::strcmp(view->format, "d") != 0)
         refuse(name, "worldPose().matrix() must be a 4x4 float64 array");
@@ -101,25 +85,26 @@ std::array<double, 16> pose_matrix(nb::handle name, nb::handle pose) {
 nb::object vtk_matrix(const Call& call, const std::array<double, 16>& values) {
     nb::list numbers;
     for (double v : values) numbers.append(nb::float_(v));
-    nb::object m = pyglue::call(call.global(global::vtk_matrix));
-    call_method(m, deep_copy, numbers);
+    nb::object m = pyglue::call(call.global(global::vtk_matrix_4x4));
+    call_method(m, vtk::DeepCopy, numbers);
     return m;
 }
 
 /// Puts VTK's camera at the pose, looking down the camera's +z with its -y up, projecting
 /// through the pinhole.
 void aim(const Call& call, nb::handle ren, const std::array<double, 16>& pose, const Pinhole& p) {
-    nb::object camera = call_method(ren, get_active_camera);
+    nb::object camera = call_method(ren, vtk::GetActiveCamera);
     double x = pose[3], y = pose[7], z = pose[11];
-    call_method(camera, vtk::set_position, nb::float_(x), nb::float_(y), nb::float_(z));
-    call_method(camera, set_focal_point, nb::float_(x + pose[2]), nb::float_(y + pose[6]),
+    call_method(camera, vtk::SetPosition, nb::float_(x), nb::float_(y), nb::float_(z));
+    call_method(camera, vtk::SetFocalPoint, nb::float_(x + pose[2]), nb::float_(y + pose[6]),
                 nb::float_(z + pose[10]));
-    call_method(camera, set_view_up, nb::float_(-pose[1]), nb::float_(-pose[5]),
+    call_method(camera, vtk::SetViewUp, nb::float_(-pose[1]), nb::float_(-pose[5]),
                 nb::float_(-pose[9]));
     double near = as_double(pyglue::getattr(call.self(), field::near));
     double far = as_double(pyglue::getattr(call.self(), field::far));
-    call_method(camera, set_explicit_projection, vtk_matrix(call, projection_matrix(p, near, far)));
-    call_method(camera, use_explicit_projection_on);
+    call_method(camera, vtk::SetExplicitProjectionTransformMatrix,
+                vtk_matrix(call, projection_matrix(p, near, far)));
+    call_method(camera, vtk::UseExplicitProjectionTransformMatrixOn);
 }
 
 /// Whether a `_distortionMaps` entry is (key, pinhole, map) with a map of `pixels` indices:
@@ -159,7 +144,7 @@ nb::object distortion_entry(const Call& call, nb::handle name, nb::handle key, c
 class BodyHidden {
 public:
     BodyHidden(nb::handle ren, nb::handle actors) : ren_(ren), actors_(actors) {
-        for (nb::handle actor : actors_) call_method(ren_, vtk::remove_actor, actor);
+        for (nb::handle actor : actors_) call_method(ren_, vtk::RemoveActor, actor);
     }
     BodyHidden(const BodyHidden&) = delete;
     BodyHidden& operator=(const BodyHidden&) = delete;
@@ -167,7 +152,7 @@ public:
         if (restored_)
             return;
         restored_ = true;
-        for (nb::handle actor : actors_) call_method(ren_, vtk::add_actor, actor);
+        for (nb::handle actor : actors_) call_method(ren_, vtk::AddActor, actor);
     }
 
 private:
@@ -186,29 +171,29 @@ struct WindowPixels {
 nb::object read_rgb(const Call& call, nb::handle window, const Pinhole& p) {
     nb::object rgb = pyglue::call(call.global(global::vtk_unsigned_char_array));
     nb::int_ zero(0);
-    call_method(window, get_pixel_data, zero, zero, nb::int_(p.width - 1), nb::int_(p.height - 1),
-                zero, rgb, zero);
+    call_method(window, vtk::GetPixelData, zero, zero, nb::int_(p.width - 1),
+                nb::int_(p.height - 1), zero, rgb, zero);
     return rgb;
 }
 
 WindowPixels draw(const Call& call, nb::handle own_actors, const Pinhole& p) {
     nb::handle self = call.self();
-    nb::object ren = pyglue::getattr(self, viewer::field::ren);
-    nb::object window = pyglue::getattr(self, viewer::field::window);
+    nb::object ren = pyglue::getattr(self, field::ren);
+    nb::object window = pyglue::getattr(self, field::window);
     nb::object selector = pyglue::getattr(self, field::selector);
     nb::int_ zero(0), right(p.width - 1), top(p.height - 1);
     BodyHidden body(ren, own_actors);
     WindowPixels pixels;
     try {
-        call_method(window, vtk::set_size, nb::int_(p.width), nb::int_(p.height));
+        call_method(window, vtk::SetSize, nb::int_(p.width), nb::int_(p.height));
         release_shared_props(window);
-        call_method(window, vtk::render);
+        call_method(window, vtk::Render);
         pixels.rgb = read_rgb(call, window, p);
         pixels.depth = pyglue::call(call.global(global::vtk_float_array));
-        call_method(window, get_zbuffer_data, zero, zero, right, top, pixels.depth);
+        call_method(window, vtk::GetZbufferData, zero, zero, right, top, pixels.depth);
         if (!selector.is_none()) {
-            call_method(selector, set_area, zero, zero, right, top);
-            call_method(selector, capture_buffers);
+            call_method(selector, vtk::SetArea, zero, zero, right, top);
+            call_method(selector, vtk::CaptureBuffers);
             pixels.prop_ids = read_rgb(call, window, p);
         }
     } catch (nb::python_error&) {
@@ -229,7 +214,7 @@ const void* data_of(const Buffer& view, Py_ssize_t bytes) {
 }
 
 nb::object new_array(const Call& call, nb::object shape, const Name& dtype) {
-    nb::object np = call.global(viewer::global::np);
+    nb::object np = call.global(global::np);
     return call_method(np, empty, shape, pyglue::getattr(np, dtype));
 }
 
@@ -244,7 +229,7 @@ std::vector<std::int32_t> labels_of_ids(const Call& call, const DrawnPixels& dra
     nb::object label_of = pyglue::getattr(call.self(), field::label_of);
     nb::int_ none(-1);
     for (std::uint32_t id : ids) {
-        nb::object prop = call_method(selector, get_prop_from_id, nb::int_(id - 1));
+        nb::object prop = call_method(selector, vtk::GetPropFromID, nb::int_(id - 1));
         label_of_id[id] =
             static_cast<std::int32_t>(as_long(call_method(label_of, get, prop, none)));
     }
@@ -254,11 +239,12 @@ std::vector<std::int32_t> labels_of_ids(const Call& call, const DrawnPixels& dra
 /// One camera's CameraFrame.
 nb::object render_camera(const Call& call, nb::handle name, nb::handle camera) {
     nb::handle self = call.self();
-    nb::object camera_intrinsics = call_method(camera, intrinsics);
+    model::Camera model_camera{camera};
+    nb::object camera_intrinsics = model_camera.intrinsics();
     Pinhole image = checked_pinhole(name, camera_intrinsics);
-    nb::object pose = call_method(camera, world_pose);
+    nb::object pose = model_camera.world_pose();
     std::array<double, 16> world = pose_matrix(name, pose);
-    nb::object coefficients = call_method(camera, distortion);
+    nb::object coefficients = model_camera.distortion();
     Distortion lens = read_distortion(name, coefficients);
 
     Pinhole drawn_pinhole = image;
@@ -276,7 +262,7 @@ nb::object render_camera(const Call& call, nb::handle name, nb::handle camera) {
         source = reinterpret_cast<const std::int32_t*>(PyBytes_AS_STRING(map_entry[2].ptr()));
     }
 
-    aim(call, pyglue::getattr(self, viewer::field::ren), world, drawn_pinhole);
+    aim(call, pyglue::getattr(self, field::ren), world, drawn_pinhole);
     nb::object own = call_method(pyglue::getattr(self, field::own_actors), get, name, nb::tuple());
     WindowPixels window = draw(call, own, drawn_pinhole);
 
@@ -328,7 +314,7 @@ nb::object render_camera(const Call& call, nb::handle name, nb::handle camera) {
 nb::object render(const Call& call) {
     nb::handle self = call.self();
     nb::handle names = call.arg(1);
-    model::SceneProject project{pyglue::getattr(self, viewer::field::project)};
+    model::Project project{pyglue::getattr(self, field::project)};
     nb::object cameras = call_method(project.workspace(), model::names::get_cameras);
     nb::list chosen;
     if (names.is_none()) {
@@ -340,7 +326,9 @@ nb::object render(const Call& call) {
             chosen.append(
                 nb::make_tuple(name, pyglue::checked(PyObject_GetItem(cameras.ptr(), name.ptr()))));
     }
-    call_method(self, method::update_visual_frames);
+    // The link tree placed as the workspace viewer places it every frame.
+    nb::object origin_link = model::Workspace{project.workspace()}.origin_link();
+    model::place_link_tree(call, origin_link, model::new_pose(call));
     nb::list frames;
     for (nb::handle pair : chosen) frames.append(render_camera(call, pair[0], pair[1]));
     return frames;
@@ -370,7 +358,7 @@ MethodDef render_method() {
         "    (frame,) = renderer.render([\"camera_1\"])\n"
         "    z = frame.depth[frame.intrinsics.height // 2, frame.intrinsics.width // 2]\n";
     return {
-        .name = "render",
+        .name = method::render,
         .impl = render,
         .params = {{.name = "names",
                     .annotation = "Optional[Sequence[str]]",

@@ -4,20 +4,12 @@
 #include <cmath>
 #include <string>
 
-#include "interfaces/scene_model.h"
+#include "interfaces/model.h"
 #include "workspace_viewer.h"
 
 namespace marnox::viewer {
 namespace cameras {
 namespace {
-
-const Name off_screen_rendering_on{"OffScreenRenderingOn"};
-const Name set_multi_samples{"SetMultiSamples"};
-const Name set_renderer{"SetRenderer"};
-const Name set_actor_pass_only{"SetActorPassOnly"};
-const Name name{"name"};
-const Name links{"links"};
-const Name shapes{"shapes"};
 
 /// A float argument, refused with ValueError unless finite.
 double finite_number(nb::handle value, const char* argument) {
@@ -53,7 +45,7 @@ struct SceneBuild {
             return actor;
         if (!label_of.contains(actor)) {
             actors.append(actor);
-            pyglue::call_method(ren, vtk::add_actor, actor);
+            pyglue::call_method(ren, vtk::AddActor, actor);
         }
         label_of[actor] = nb::int_(label);
         return actor;
@@ -68,17 +60,19 @@ struct SceneBuild {
     /// subtree. Returns the actors of the node's own elements.
     nb::list add_node(nb::handle node, const std::string& parent) {
         pyglue::RecursionGuard guard(" while adding workspace nodes to a camera renderer");
-        std::string path = parent + text_of(pyglue::call_method(node, name));
+        std::string path = parent + text_of(pyglue::call_method(node, model::names::name));
         long label = new_label(path);
         nb::list own;
-        model::SceneNode scene_node{node};
+        model::Node scene_node{node};
         for (nb::handle element : model::VisualGroup{scene_node.visual_group()}.elements())
             own.append(add(element, label));
-        nb::object robot_links = pyglue::getattr_or(node, links, nb::none());
+        nb::object robot_links = pyglue::getattr_or(node, model::names::links, nb::none());
         if (!robot_links.is_none())
             for (nb::handle link : pyglue::call(robot_links)) {
-                long link_label = new_label(path + "/" + text_of(pyglue::call_method(link, name)));
-                for (nb::handle shape : pyglue::call_method(link, shapes)) add(shape, link_label);
+                long link_label =
+                    new_label(path + "/" + text_of(pyglue::call_method(link, model::names::name)));
+                for (nb::handle shape : pyglue::call_method(link, model::names::shapes))
+                    add(shape, link_label);
             }
         for (nb::handle child : scene_node.children()) add_node(child, path + "/");
         return own;
@@ -101,26 +95,26 @@ nb::object construct(const Call& call) {
     pyglue::setattr(self, field::far, nb::float_(far));
     pyglue::setattr(self, field::labels, nb::bool_(labels));
 
-    nb::object ren = pyglue::call(call.global(viewer::global::vtk_renderer));
-    pyglue::call_method(ren, vtk::set_background, nb::float_(kBackground[0]),
+    nb::object ren = pyglue::call(call.global(global::vtk_renderer));
+    pyglue::call_method(ren, vtk::SetBackground, nb::float_(kBackground[0]),
                         nb::float_(kBackground[1]), nb::float_(kBackground[2]));
-    nb::object window = pyglue::call(call.global(viewer::global::vtk_render_window));
-    pyglue::call_method(window, off_screen_rendering_on);
+    nb::object window = pyglue::call(call.global(global::vtk_render_window));
+    pyglue::call_method(window, vtk::OffScreenRenderingOn);
     // Exact colours, depths and prop ids per pixel: no sample blends two surfaces.
-    pyglue::call_method(window, set_multi_samples, nb::int_(0));
-    pyglue::call_method(window, vtk::add_renderer, ren);
-    pyglue::setattr(self, viewer::field::ren, ren);
-    pyglue::setattr(self, viewer::field::window, window);
+    pyglue::call_method(window, vtk::SetMultiSamples, nb::int_(0));
+    pyglue::call_method(window, vtk::AddRenderer, ren);
+    pyglue::setattr(self, field::ren, ren);
+    pyglue::setattr(self, field::window, window);
 
     nb::object selector = nb::none();
     if (labels) {
         selector = pyglue::call(call.global(global::vtk_hardware_selector));
-        pyglue::call_method(selector, set_renderer, ren);
-        pyglue::call_method(selector, set_actor_pass_only, nb::bool_(true));
+        pyglue::call_method(selector, vtk::SetRenderer, ren);
+        pyglue::call_method(selector, vtk::SetActorPassOnly, nb::bool_(true));
     }
     pyglue::setattr(self, field::selector, selector);
     pyglue::setattr(self, field::distortion_maps, nb::dict());
-    pyglue::call_method(self, method::create_lights);
+    pyglue::call_method(self, workspace::method::create_lights);
     pyglue::call_method(self, method::set_project, call.arg(1));
     return nb::none();
 }
@@ -141,7 +135,7 @@ MethodDef construct_method() {
         "\n"
         "    renderer = CameraRenderer(project, near=0.1, far=5.0, labels=False)\n";
     return {
-        .name = "__init__",
+        .name = pyglue::special::init,
         .impl = construct,
         .params = {{.name = "project", .annotation = "Project"},
                    {.name = "near", .annotation = "float", .default_value = nb::float_(0.05)},
@@ -155,26 +149,26 @@ MethodDef construct_method() {
 nb::object set_project(const Call& call) {
     nb::handle self = call.self();
     nb::handle project = call.arg(1);
-    nb::object ren = pyglue::getattr(self, viewer::field::ren);
-    nb::object old_actors = pyglue::getattr_or(self, viewer::field::actors, nb::list());
-    for (nb::handle actor : old_actors) pyglue::call_method(ren, vtk::remove_actor, actor);
-    pyglue::setattr(self, viewer::field::project, project);
+    nb::object ren = pyglue::getattr(self, field::ren);
+    nb::object old_actors = pyglue::getattr_or(self, field::actors, nb::list());
+    for (nb::handle actor : old_actors) pyglue::call_method(ren, vtk::RemoveActor, actor);
+    pyglue::setattr(self, field::project, project);
 
     // The new actors are tracked from the start, so that a build the model breaks off still
     // leaves every actor it added for the next setProject to remove.
     SceneBuild scene{ren, {}, {}, {}};
-    pyglue::setattr(self, viewer::field::actors, scene.actors);
+    pyglue::setattr(self, field::actors, scene.actors);
     pyglue::setattr(self, field::label_names, scene.label_names);
     pyglue::setattr(self, field::label_of, scene.label_of);
     nb::dict own_actors;
     pyglue::setattr(self, field::own_actors, own_actors);
-    model::SceneWorkspace workspace{model::SceneProject{project}.workspace()};
+    model::Workspace workspace{model::Project{project}.workspace()};
     for (const Name* collection : model::kNodeCollections) {
         bool cameras = collection == &model::names::get_cameras;
         for (nb::handle node : workspace.nodes(*collection)) {
             nb::list own = scene.add_node(node, "");
             if (cameras)
-                own_actors[pyglue::call_method(node, name)] = own;
+                own_actors[pyglue::call_method(node, model::names::name)] = own;
         }
     }
     return nb::none();
@@ -195,12 +189,14 @@ MethodDef set_project_method() {
         "\n"
         "    renderer.setProject(other_project)\n";
     return {
-        .name = "setProject",
+        .name = method::set_project,
         .impl = set_project,
         .params = {{.name = "project", .annotation = "Project"}},
         .doc = doc,
     };
 }
+
+const Name label_names_name{"labelNames"};
 
 /// `labelNames()`: a copy, so the caller cannot change what labels mean.
 nb::object label_names(const Call& call) {
@@ -218,7 +214,7 @@ MethodDef label_names_method() {
         "\n"
         "    names = renderer.labelNames()\n"
         "    print(names[frame.labels[240, 320]])\n";
-    return {.name = "labelNames",
+    return {.name = label_names_name,
             .impl = label_names,
             .params = {},
             .returns = "list[str]",
@@ -271,7 +267,6 @@ void define_camera_renderer(nb::handle module) {
         .def(label_names_method())
         .def(render_method())
         .def(workspace::create_lights_method())
-        .def(workspace::update_visual_frames_method())
         .finish();
 }
 

@@ -1,19 +1,103 @@
-// host.cpp: opening, looping, drawing and closing a viewer's render window.
+// host.cpp: a viewer's render window: opening, looping, drawing and closing it, and the checks
+// made before it is touched (the size it is given, the thread it belongs to, whether it can show
+// at all, its renderer, how far its life has got).
 #include "host.h"
 
-#include "shared_props.h"
-#include "window_checks.h"
+namespace marnox::viewer {
+namespace {
 
-namespace marnox::viewer::host {
+const char* const kOffScreenOnlyWindows[] = {"vtkEGLRenderWindow", "vtkOSOpenGLRenderWindow"};
 
-using pyglue::call_method;
-using pyglue::getattr;
+/// Whether `side` is an int from 1 to kMaxWindowSide; an int too large for a C long is not.
+bool is_allowed_side(PyObject* side) {
+    int overflow = 0;
+    long value = PyLong_AsLongAndOverflow(side, &overflow);
+    if (value == -1 && PyErr_Occurred())
+        pyglue::raise_current();
+    return overflow == 0 && value >= 1 && value <= kMaxWindowSide;
+}
+
+/// The calling thread's identity, as `threading.get_ident()` gives it.
+nb::object current_thread() {
+    return pyglue::checked(PyLong_FromUnsignedLong(PyThread_get_thread_ident()));
+}
+
+}  // namespace
+
+void require_window_size(nb::handle size) {
+    if (!PyTuple_Check(size.ptr()) || PyTuple_GET_SIZE(size.ptr()) != 2)
+        return;
+    PyObject* width = PyTuple_GET_ITEM(size.ptr(), 0);
+    PyObject* height = PyTuple_GET_ITEM(size.ptr(), 1);
+    if (!PyLong_Check(width) || !PyLong_Check(height))
+        return;
+    if (!is_allowed_side(width) || !is_allowed_side(height))
+        pyglue::raise(PyExc_ValueError, "window size must be two integers from 1 to %ld, got %R",
+                      kMaxWindowSide, size.ptr());
+}
+
+/// Asked through VTK's own `IsA`, so subclasses count too.
+bool renders_off_screen_only(nb::handle window) {
+    for (const char* name : kOffScreenOnlyWindows)
+        if (pyglue::truthy(pyglue::call_method(window, vtk::IsA, nb::str(name))))
+            return true;
+    return false;
+}
+
+void record_window_thread(nb::handle self) {
+    pyglue::setattr(self, field::thread, current_thread());
+}
+
+void require_window_thread(nb::handle self, const char* operation) {
+    nb::object owner = pyglue::getattr_or(self, field::thread, Py_None);
+    if (owner.is_none())
+        return;
+    int same = PyObject_RichCompareBool(owner.ptr(), current_thread().ptr(), Py_EQ);
+    if (same < 0)
+        pyglue::raise_current();
+    // OpenGL contexts are current on one thread; drawing or releasing from another one
+    // crashes the driver instead of failing.
+    if (!same)
+        pyglue::raise(PyExc_RuntimeError,
+                      "%s() called from another thread: the window belongs to the thread that "
+                      "called init() (_thread %S)",
+                      operation, owner.ptr());
+}
+
+nb::object checked_renderer(const Call& call) {
+    nb::object renderer = pyglue::call_method(call.self(), method::get_renderer);
+    int is_renderer = PyObject_IsInstance(renderer.ptr(), call.global(global::vtk_renderer).ptr());
+    if (is_renderer < 0)
+        pyglue::raise_current();
+    if (!is_renderer)
+        pyglue::raise(PyExc_TypeError, "_getRenderer() must return a vtkRenderer, not %.200s",
+                      Py_TYPE(renderer.ptr())->tp_name);
+    return renderer;
+}
+
+bool is_initialised(nb::handle self) {
+    return !pyglue::getattr_or(self, field::thread, Py_None).is_none();
+}
 
 /// Reads `_stopped` like `getattr(self, "_stopped", False)`, so a viewer never stopped needs
 /// no such field.
 bool is_stopped(nb::handle self) {
     return pyglue::truthy(pyglue::getattr_or(self, field::stopped, Py_False));
 }
+
+namespace host {
+namespace {
+
+using pyglue::call_method;
+using pyglue::getattr;
+
+/// Calls each of `steps` on `self` in order, looked up on `self` so that overrides run; an
+/// error ends the sequence there.
+void call_each(nb::handle self, std::span<const Name* const> steps) {
+    for (const Name* step : steps) call_method(self, *step);
+}
+
+}  // namespace
 
 nb::object init(const Call& call, const Kind& kind) {
     nb::handle self = call.self();
@@ -24,7 +108,7 @@ nb::object init(const Call& call, const Kind& kind) {
     record_window_thread(self);
     nb::object window = getattr(self, field::window);
     if (pyglue::truthy(call.arg(1))) {
-        call_method(window, vtk::off_screen_rendering_on);
+        call_method(window, vtk::OffScreenRenderingOn);
     } else {
         if (renders_off_screen_only(window))
             pyglue::raise(PyExc_RuntimeError,
@@ -32,45 +116,35 @@ nb::object init(const Call& call, const Kind& kind) {
         pyglue::setattr(self, field::interactor,
                         pyglue::call(call.global(global::vtk_render_window_interactor)));
         nb::object interactor = getattr(self, field::interactor);
-        kind.style_interactor(call, interactor);
-        call_method(interactor, vtk::set_render_window, window);
-        call_method(interactor, vtk::initialize);
+        if (kind.interactor_style)
+            call_method(interactor, vtk::SetInteractorStyle,
+                        pyglue::call(call.global(*kind.interactor_style)));
+        call_method(interactor, vtk::SetRenderWindow, window);
+        call_method(interactor, vtk::Initialize);
     }
-    kind.prepare_window(call, window);
+    if (kind.prepare_window)
+        kind.prepare_window(call, window);
     release_shared_props(window);
-    call_method(window, vtk::render);
-    call_method(window, vtk::set_window_name, nb::str(kind.title));
+    call_method(window, vtk::Render);
+    call_method(window, vtk::SetWindowName, nb::str(kind.title));
     call_method(self, method::render);
-    kind.after_first_frame(self);
+    call_each(self, kind.after_first_frame);
     return nb::none();
 }
 
 nb::object render(const Call& call, const Kind& kind) {
     nb::handle self = call.self();
     require_window_thread(self, "render");
-    kind.refresh(self);
+    call_each(self, kind.refresh);
     // A stopped window stays closed: drawing would bring it back.
     if (is_stopped(self))
         return nb::none();
     nb::object interactor = getattr(self, field::interactor);
     if (interactor.is_none())
         return nb::none();
-    call_method(interactor, vtk::process_events);
-    call_method(interactor, vtk::render);
+    call_method(interactor, vtk::ProcessEvents);
+    call_method(interactor, vtk::Render);
     return nb::none();
-}
-
-MethodDef init_method(pyglue::Impl impl, const char* doc) {
-    return {
-        .name = "init",
-        .impl = impl,
-        .params = {{.name = "offscreen", .annotation = "bool", .default_value = nb::bool_(false)}},
-        .doc = doc,
-    };
-}
-
-MethodDef render_method(pyglue::Impl impl, const char* doc) {
-    return {.name = "render", .impl = impl, .params = {}, .doc = doc};
 }
 
 /// `spin()`: hands the thread to the interactor's event loop until it ends.
@@ -81,7 +155,7 @@ nb::object spin(const Call& call) {
         return nb::none();
     nb::object interactor = getattr(self, field::interactor);
     if (!interactor.is_none())
-        call_method(interactor, vtk::start);
+        call_method(interactor, vtk::Start);
     return nb::none();
 }
 
@@ -92,7 +166,7 @@ MethodDef spin_method() {
         "Returns at once when there is no interactor (before init(), or off screen) and\n"
         "after stop(). Nothing is refreshed while the loop runs: for live content, call\n"
         "render() from your own loop instead. Returns None.\n";
-    return {.name = "spin", .impl = spin, .params = {}, .doc = doc};
+    return {.name = method::spin, .impl = spin, .params = {}, .doc = doc};
 }
 
 /// `stop()`: the window is finalised before the loop is told to end; `_interactor` stays.
@@ -100,10 +174,10 @@ nb::object stop(const Call& call) {
     nb::handle self = call.self();
     require_window_thread(self, "stop");
     pyglue::setattr(self, field::stopped, Py_True);
-    call_method(getattr(self, field::window), vtk::finalize);
+    call_method(getattr(self, field::window), vtk::Finalize);
     nb::object interactor = getattr(self, field::interactor);
     if (!interactor.is_none())
-        call_method(interactor, vtk::terminate_app);
+        call_method(interactor, vtk::TerminateApp);
     return nb::none();
 }
 
@@ -116,7 +190,8 @@ MethodDef stop_method() {
         "screenshot() raise RuntimeError, because drawing would reopen the window.\n"
         "setProject() and the viewer's other operations keep working on its content.\n"
         "Calling stop() again does no harm. Returns None.\n";
-    return {.name = "stop", .impl = stop, .params = {}, .doc = doc};
+    return {.name = method::stop, .impl = stop, .params = {}, .doc = doc};
 }
 
-}  // namespace marnox::viewer::host
+}  // namespace host
+}  // namespace marnox::viewer

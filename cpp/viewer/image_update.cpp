@@ -1,10 +1,11 @@
-// image_update.cpp: _updateImages: every image into its viewport's VTK image object, one copy each.
+// image_update.cpp: _updateImages: every image into its viewport's VTK image object, one copy
+// each, as the VTK type that NUMPY_TO_VTK_TYPE gives its elements.
 #include <bit>
 #include <string_view>
 
 #include "image_copy.h"
 #include "image_viewer.h"
-#include "interfaces/image_model.h"
+#include "interfaces/model.h"
 
 namespace marnox::viewer::image {
 namespace {
@@ -14,19 +15,45 @@ using pyglue::call_method;
 
 const Name dtype{"dtype"};
 const Name type{"type"};
-const Name create_data_array{"CreateDataArray"};
-const Name set_number_of_components{"SetNumberOfComponents"};
-const Name set_number_of_tuples{"SetNumberOfTuples"};
 const Name flipud{"flipud"};
 const Name ravel{"ravel"};
 const Name numpy_to_vtk{"numpy_to_vtk"};
 const KwNames deep_array_type{"deep", "array_type"};
-const Name set_dimensions{"SetDimensions"};
-const Name set_spacing{"SetSpacing"};
-const Name set_origin{"SetOrigin"};
-const Name get_point_data{"GetPointData"};
-const Name set_scalars{"SetScalars"};
-const Name modified{"Modified"};
+
+/// The value of the first entry of the dict `table` whose key has the dtype of
+/// `scalar_type`, or an invalid object if there is none.
+nb::object find_equal_dtype(const Call& call, nb::handle table, nb::handle scalar_type) {
+    nb::object np = call.global(global::np);
+    nb::object wanted = pyglue::call_method(np, dtype, scalar_type);
+    nb::object entries = pyglue::checked(PyDict_Items(table.ptr()));
+    for (nb::handle entry : entries) {
+        nb::handle key = PyTuple_GET_ITEM(entry.ptr(), 0);
+        int equal = PyObject_RichCompareBool(pyglue::call_method(np, dtype, key).ptr(),
+                                             wanted.ptr(), Py_EQ);
+        if (equal < 0)
+            pyglue::raise_current();
+        if (equal)
+            return nb::borrow(PyTuple_GET_ITEM(entry.ptr(), 1));
+    }
+    return {};
+}
+
+/// `NUMPY_TO_VTK_TYPE[scalar_type]`, or else the entry whose key has the same dtype;
+/// KeyError(scalar_type) if there is none.
+nb::object vtk_type_of(const Call& call, nb::handle table, nb::handle scalar_type) {
+    PyObject* found = PyObject_GetItem(table.ptr(), scalar_type.ptr());
+    if (found)
+        return nb::steal(found);
+    if (!PyErr_ExceptionMatches(PyExc_KeyError) || !PyDict_Check(table.ptr()))
+        pyglue::raise_current();
+    // NumPy has distinct scalar types for one dtype (longlong and int64 on Linux, for
+    // example); the table names one of them, and an image of the other holds the same data.
+    nb::python_error missing;
+    nb::object equal = find_equal_dtype(call, table, scalar_type);
+    if (!equal.is_valid())
+        throw missing;
+    return equal;
+}
 
 /// What a buffer's struct format says about one element.
 struct Element {
@@ -77,7 +104,7 @@ nb::object converted_by_numpy(const Call& call, nb::handle image, nb::handle vtk
     nb::object flat = call_method(np, ravel, call_method(np, flipud, image));
     nb::object array = pyglue::call_method_kw(call.global(global::numpy_support), numpy_to_vtk,
                                               deep_array_type, flat, nb::bool_(true), vtk_type);
-    call_method(array, set_number_of_components, nb::int_(channels));
+    call_method(array, vtk::SetNumberOfComponents, nb::int_(channels));
     return array;
 }
 
@@ -103,11 +130,11 @@ nb::object flipped_vtk_array(const Call& call, nb::handle image, const Py_buffer
                              nb::handle vtk_type) {
     Py_ssize_t channels = src.shape[2];
     nb::object array =
-        call_method(call.global(global::vtk_data_array), create_data_array, vtk_type);
-    call_method(array, set_number_of_components, nb::int_(channels));
+        call_method(call.global(global::vtk_data_array), vtk::CreateDataArray, vtk_type);
+    call_method(array, vtk::SetNumberOfComponents, nb::int_(channels));
     Py_ssize_t elements = 1;
     for (int k = 0; k < src.ndim; ++k) elements *= src.shape[k];
-    call_method(array, set_number_of_tuples, nb::int_(elements / channels));
+    call_method(array, vtk::SetNumberOfTuples, nb::int_(elements / channels));
     if (copy_flipped(src, array))
         return array;
     return converted_by_numpy(call, image, vtk_type, channels);
@@ -118,11 +145,11 @@ nb::object flipped_vtk_array(const Call& call, nb::handle image, const Py_buffer
 void show(nb::handle image_data, nb::handle scalars, Py_ssize_t columns, Py_ssize_t rows) {
     nb::int_ one(1);
     nb::int_ minus_one(-1);
-    call_method(image_data, set_dimensions, nb::int_(columns), nb::int_(rows), one);
-    call_method(image_data, set_spacing, one, one, one);
-    call_method(image_data, set_origin, minus_one, minus_one, minus_one);
-    call_method(call_method(image_data, get_point_data), set_scalars, scalars);
-    call_method(image_data, modified);
+    call_method(image_data, vtk::SetDimensions, nb::int_(columns), nb::int_(rows), one);
+    call_method(image_data, vtk::SetSpacing, one, one, one);
+    call_method(image_data, vtk::SetOrigin, minus_one, minus_one, minus_one);
+    call_method(call_method(image_data, vtk::GetPointData), vtk::SetScalars, scalars);
+    call_method(image_data, vtk::Modified);
 }
 
 }  // namespace
@@ -130,7 +157,8 @@ void show(nb::handle image_data, nb::handle scalars, Py_ssize_t columns, Py_ssiz
 /// `_updateImages()`: every image into its viewport's image object, paired by position.
 nb::object update_images(const Call& call) {
     nb::handle self = call.self();
-    nb::object images = model::ImageProject{pyglue::getattr(self, field::project)}.images();
+    model::Project project{pyglue::getattr(self, field::project)};
+    nb::object images = model::System{project.system()}.images();
     nb::object table = call.global(global::numpy_to_vtk_type);
     pyglue::for_each_pair(
         images, pyglue::getattr(self, field::image_data),
@@ -159,7 +187,7 @@ MethodDef update_images_method() {
         "IndexError for an array of fewer than three dimensions, before that\n"
         "viewport is touched. Arrays in either byte order show their values.";
     return {
-        .name = "_updateImages",
+        .name = method::update_images,
         .impl = update_images,
         .params = {},
         .returns = "None",

@@ -1,7 +1,5 @@
 // module.cpp: marnox.viewer: imports, NUMPY_TO_VTK_TYPE, the viewer classes, releaseSharedProps.
-#include "shared_props.h"
-#include "viewer_classes.h"
-#include "window_checks.h"
+#include "host.h"
 
 namespace marnox::viewer {
 namespace {
@@ -11,7 +9,9 @@ const char* const kModuleDoc =
     "\n"
     "WorkspaceViewer shows a project's workspace in 3-D with live overlays (link\n"
     "frames, point cloud, tool trajectory); ImageViewer shows the system's current\n"
-    "images in a grid. Both render on screen or off screen and write PNG screenshots.";
+    "images in a grid. Both render on screen or off screen and write PNG screenshots.\n"
+    "CameraRenderer renders what the workspace's cameras see (colour, metric depth,\n"
+    "labels) off screen.";
 
 /// NumPy scalar type -> VTK scalar type, in this order. The 64-bit integers map to
 /// VTK's long long types whatever the size of `long` in the VTK build.

@@ -2,23 +2,11 @@
 #include <cerrno>
 
 #include "host.h"
-#include "shared_props.h"
-#include "window_checks.h"
 
 namespace marnox::viewer::host {
 namespace {
 
 const Name print{"print"};
-const Name set_input{"SetInput"};
-const Name set_scale{"SetScale"};
-const Name set_input_buffer_type_to_rgba{"SetInputBufferTypeToRGBA"};
-const Name read_front_buffer_off{"ReadFrontBufferOff"};
-const Name update{"Update"};
-const Name set_file_name{"SetFileName"};
-const Name set_input_connection{"SetInputConnection"};
-const Name get_output_port{"GetOutputPort"};
-const Name write{"Write"};
-const Name get_error_code{"GetErrorCode"};
 
 }  // namespace
 
@@ -41,7 +29,7 @@ nb::object screenshot(const Call& call) {
     // An uninitialised window has no context to draw with; VTK would write an empty file.
     if (!is_initialised(self))
         pyglue::raise(PyExc_RuntimeError,
-                      "Window not initialised, call init() before screenshot()");
+                      "Window not initialized, call init() before screenshot()");
     require_window_thread(self, "screenshot");
     if (pyglue::assertions_enabled())
         pyglue::assert_lower_endswith(filename, call.global(global::image_file_ext));
@@ -56,22 +44,22 @@ nb::object screenshot(const Call& call) {
 
     release_shared_props(window);
     nb::object capture = pyglue::call(call.global(global::vtk_window_to_image_filter));
-    call_method(capture, set_input, window);
-    call_method(capture, set_scale, nb::int_(1));
-    call_method(capture, set_input_buffer_type_to_rgba);
-    call_method(capture, read_front_buffer_off);
-    call_method(capture, update);
+    call_method(capture, vtk::SetInput, window);
+    call_method(capture, vtk::SetScale, nb::int_(1));
+    call_method(capture, vtk::SetInputBufferTypeToRGBA);
+    call_method(capture, vtk::ReadFrontBufferOff);
+    call_method(capture, vtk::Update);
 
     nb::object writer = pyglue::call(call.global(global::vtk_png_writer));
-    call_method(writer, set_file_name, filename);
-    call_method(writer, set_input_connection, call_method(capture, get_output_port));
+    call_method(writer, vtk::SetFileName, filename);
+    call_method(writer, vtk::SetInputConnection, call_method(capture, vtk::GetOutputPort));
     errno = 0;
-    call_method(writer, write);
+    call_method(writer, vtk::Write);
     // VTK reports a failed write only through its error code and error output;
     // a screenshot that was not written must not look like success. The writer
     // removes a partly written file itself.
     int write_errno = errno;
-    if (pyglue::truthy(call_method(writer, get_error_code))) {
+    if (pyglue::truthy(call_method(writer, vtk::GetErrorCode))) {
         errno = write_errno ? write_errno : EIO;
         PyErr_SetFromErrnoWithFilenameObject(PyExc_OSError, filename.ptr());
         pyglue::raise_current();
@@ -102,7 +90,7 @@ MethodDef screenshot_method() {
         "    viewer.render()\n"
         "    viewer.screenshot(\"cell.png\")\n";
     return {
-        .name = "screenshot",
+        .name = method::screenshot,
         .impl = screenshot,
         .params = {{.name = "filename", .annotation = "str"}},
         .doc = doc,

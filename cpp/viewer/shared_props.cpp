@@ -6,21 +6,14 @@
 // does nothing), so the rest of the frame draws with the wrong context and Mesa crashes.
 // Releasing beforehand, outside the frame, leaves nothing for the frame to release; the frame
 // starts by making its own context current. X windows restore the context themselves.
-#include "shared_props.h"
-
-#include "window_checks.h"
+#include "host.h"
 
 namespace marnox::viewer {
 namespace {
 
-const Name get_renderers{"GetRenderers"};
-const Name get_view_props{"GetViewProps"};
-const Name get_number_of_consumers{"GetNumberOfConsumers"};
-const Name release_graphics_resources{"ReleaseGraphicsResources"};
-
 /// Whether `prop` is in more than one viewport: each renderer showing it is a consumer.
 bool is_shared(nb::handle prop) {
-    nb::object consumers = pyglue::call_method(prop, get_number_of_consumers);
+    nb::object consumers = pyglue::call_method(prop, vtk::GetNumberOfConsumers);
     long count = PyLong_AsLong(consumers.ptr());
     if (count == -1 && PyErr_Occurred())
         pyglue::raise_current();
@@ -32,10 +25,10 @@ bool is_shared(nb::handle prop) {
 void release_shared_props(nb::handle window) {
     if (!renders_off_screen_only(window))
         return;
-    for (nb::handle renderer : pyglue::call_method(window, get_renderers))
-        for (nb::handle prop : pyglue::call_method(renderer, get_view_props))
+    for (nb::handle renderer : pyglue::call_method(window, vtk::GetRenderers))
+        for (nb::handle prop : pyglue::call_method(renderer, vtk::GetViewProps))
             if (is_shared(prop))
-                pyglue::call_method(prop, release_graphics_resources, window);
+                pyglue::call_method(prop, vtk::ReleaseGraphicsResources, window);
 }
 
 void define_release_shared_props(nb::handle module) {
