@@ -20,6 +20,7 @@ build/.installed: build/.deps $(SOURCES)
 
 demo: build/.installed
 	$(PYTHON) -m marnox demo --out $(DEMO_OUT)
+	$(PYTHON) -m marnox cameras $(DEMO_OUT)/sample-cell.mxproj --out $(DEMO_OUT)/cameras
 
 test: build/.installed
 	$(PYTHON) -m pytest -q

@@ -5,6 +5,7 @@ import sys
 
 os.environ.setdefault("VTK_DEFAULT_OPENGL_WINDOW", "vtkEGLRenderWindow")
 
+import bench_cameras  # noqa: E402
 import bench_files  # noqa: E402
 import bench_image_refresh  # noqa: E402
 import bench_live_frame  # noqa: E402
@@ -37,6 +38,7 @@ def main():
     rows += bench_web.rows()
     rows += bench_recording.rows()
     rows += bench_teardown.growth_rows()
+    rows += bench_cameras.rows()
     print_table(rows)
     return 0
 

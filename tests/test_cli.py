@@ -123,7 +123,7 @@ def test_view_on_an_unreachable_display_is_refused(project_file):
     assert result.stderr.count("\n") == 1
 
 
-@pytest.mark.parametrize("command", [[], ["demo"], ["render"], ["view"]])
+@pytest.mark.parametrize("command", [[], ["demo"], ["render"], ["view"], ["cameras"]])
 def test_help_is_offered_for_every_command(command):
     result = run(*command, "--help")
     assert result.returncode == 0

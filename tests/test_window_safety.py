@@ -266,3 +266,49 @@ def test_init_refuses_a_get_renderer_that_returns_no_renderer():
     for line, name in zip(lines, ("NoneType", "vtkOpenGLActor", "str"), strict=True):
         assert line.startswith("_getRenderer() must return a vtkRenderer, not ")
         assert line.endswith(name)
+
+
+BESIDE_THE_VIEWERS = """
+    import sys
+    import numpy as np
+    from marnox.project import Project
+    from marnox.sample import build_sample_cell
+    from marnox.viewer import CameraRenderer, ImageViewer, WorkspaceViewer
+    from marnox.web import WebView
+
+    out, screen = sys.argv[1], sys.argv[2] == "on"
+    project = Project()
+    build_sample_cell(project)
+    cameras = CameraRenderer(project)
+    alone = cameras.render()
+    viewer = WorkspaceViewer(size=(160, 120), trajectory=True, pointcloud=True)
+    viewer.setProject(project)
+    viewer.init(offscreen=not screen)
+    images = ImageViewer(size=(160, 120))
+    images.setProject(project)
+    images.init(offscreen=not screen)
+    web = WebView(project, port=0, size=(160, 120))
+    web.start()
+    for step in range(2):
+        for draw in (viewer.render, images.render, web.update, cameras.render):
+            draw()
+        viewer.screenshot(f"{out}/viewer{step}.png")
+        web.workspace_viewer.screenshot(f"{out}/web{step}.png")
+        for mine, first in zip(cameras.render(), alone):
+            assert np.array_equal(mine.color, first.color), mine.name
+            assert np.array_equal(mine.depth, first.depth, equal_nan=True), mine.name
+            assert np.array_equal(mine.labels, first.labels), mine.name
+    web.stop()
+    viewer.stop()
+    images.stop()
+"""
+
+
+@pytest.mark.parametrize("screen", ["off", "on"])
+def test_camera_renderer_beside_viewers_and_a_web_view_draws_as_alone(request, tmp_path, screen):
+    pytest.importorskip("aiohttp", reason="marnox[web] is not installed")
+    if screen == "on":
+        request.getfixturevalue("display")
+    result = run_child(BESIDE_THE_VIEWERS, tmp_path, screen, display=screen == "on")
+    assert result.returncode == 0, result.stderr
+    assert len(list(tmp_path.glob("*.png"))) == 4

@@ -59,6 +59,14 @@ inline const KwNames pointcloud_kw{"pointcloud"};
 inline const Name set_positions{"setPositions"};
 inline const KwNames positions_kw{"positions"};
 
+// A camera, the pose it is drawn from, and a robot's links with their shapes.
+inline const Name intrinsics{"intrinsics"};
+inline const Name distortion{"distortion"};
+inline const Name world_pose{"worldPose"};
+inline const Name matrix{"matrix"};
+inline const Name links{"links"};
+inline const Name shapes{"shapes"};
+
 // A behavior and the Behavior class.
 inline const Name name{"name"};
 inline const Name str{"_str"};
@@ -145,6 +153,19 @@ struct Node : Held {
     nb::object visual_group() const { return pyglue::call_method(self, names::get_visual_group); }
     nb::object children() const { return pyglue::call_method(self, names::get_children); }
 };
+
+/// A camera node: what it is drawn with.
+struct Camera : Held {
+    using Held::Held;
+    nb::object intrinsics() const { return pyglue::call_method(self, names::intrinsics); }
+    nb::object distortion() const { return pyglue::call_method(self, names::distortion); }
+    nb::object world_pose() const { return pyglue::call_method(self, names::world_pose); }
+};
+
+/// A pose: `matrix()`, its 4x4 homogeneous matrix as a NumPy array.
+inline nb::object pose_matrix(nb::handle pose) {
+    return pyglue::call_method(pose, names::matrix);
+}
 
 /// A visual group: the elements it shows.
 struct VisualGroup : Held {

@@ -9,7 +9,9 @@ const char* const kModuleDoc =
     "\n"
     "WorkspaceViewer shows a project's workspace in 3-D with live overlays (link\n"
     "frames, point cloud, tool trajectory); ImageViewer shows the system's current\n"
-    "images in a grid. Both render on screen or off screen and write PNG screenshots.";
+    "images in a grid. Both render on screen or off screen and write PNG screenshots.\n"
+    "CameraRenderer renders what the workspace's cameras see (colour, metric depth,\n"
+    "labels) off screen.";
 
 /// NumPy scalar type -> VTK scalar type, in this order. The 64-bit integers map to
 /// VTK's long long types whatever the size of `long` in the VTK build.
@@ -67,6 +69,7 @@ void exec(nb::handle module) {
     nb::setattr(module, "MAX_WINDOW_SIZE", nb::int_(kMaxWindowSide));
     define_workspace_viewer(module);
     define_image_viewer(module);
+    define_camera_renderer(module);
     define_release_shared_props(module);
 }
 

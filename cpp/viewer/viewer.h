@@ -27,6 +27,14 @@ inline const Name renderers{"_renderers"};
 inline const Name image_data{"_image_data"};
 inline const Name stopped{"_stopped"};
 inline const Name thread{"_thread"};
+inline const Name near{"_near"};
+inline const Name far{"_far"};
+inline const Name labels{"_labels"};
+inline const Name selector{"_selector"};
+inline const Name label_names{"_labelNames"};
+inline const Name label_of{"_labelOf"};
+inline const Name own_actors{"_ownActors"};
+inline const Name distortion_maps{"_distortionMaps"};
 }  // namespace field
 
 /// Module-level names, looked up in the module namespace at call time. The model's classes are
@@ -49,6 +57,11 @@ inline const Name numpy_support{"numpy_support"};
 inline const Name np{"np"};
 inline const Name image_file_ext{"MX_IMAGE_FILE_EXT"};
 inline const Name numpy_to_vtk_type{"NUMPY_TO_VTK_TYPE"};
+inline const Name camera_frame{"CameraFrame"};
+inline const Name vtk_hardware_selector{"vtkHardwareSelector"};
+inline const Name vtk_matrix_4x4{"vtkMatrix4x4"};
+inline const Name vtk_unsigned_char_array{"vtkUnsignedCharArray"};
+inline const Name vtk_float_array{"vtkFloatArray"};
 }  // namespace global
 
 /// The methods both viewers define (each its own), named once for both.
@@ -71,7 +84,9 @@ namespace vtk {
 MARNOX_VTK_METHOD(AddActor);
 MARNOX_VTK_METHOD(AddLight);
 MARNOX_VTK_METHOD(AddRenderer);
+MARNOX_VTK_METHOD(CaptureBuffers);
 MARNOX_VTK_METHOD(CreateDataArray);
+MARNOX_VTK_METHOD(DeepCopy);
 MARNOX_VTK_METHOD(Finalize);
 MARNOX_VTK_METHOD(GetActiveCamera);
 MARNOX_VTK_METHOD(GetActors);
@@ -79,9 +94,12 @@ MARNOX_VTK_METHOD(GetColor3d);
 MARNOX_VTK_METHOD(GetErrorCode);
 MARNOX_VTK_METHOD(GetNumberOfConsumers);
 MARNOX_VTK_METHOD(GetOutputPort);
+MARNOX_VTK_METHOD(GetPixelData);
 MARNOX_VTK_METHOD(GetPointData);
+MARNOX_VTK_METHOD(GetPropFromID);
 MARNOX_VTK_METHOD(GetRenderers);
 MARNOX_VTK_METHOD(GetViewProps);
+MARNOX_VTK_METHOD(GetZbufferData);
 MARNOX_VTK_METHOD(GradientBackgroundOn);
 MARNOX_VTK_METHOD(Initialize);
 MARNOX_VTK_METHOD(IsA);
@@ -95,12 +113,15 @@ MARNOX_VTK_METHOD(RemoveAllItems);
 MARNOX_VTK_METHOD(RemoveRenderer);
 MARNOX_VTK_METHOD(Render);
 MARNOX_VTK_METHOD(ResetCamera);
+MARNOX_VTK_METHOD(SetActorPassOnly);
+MARNOX_VTK_METHOD(SetArea);
 MARNOX_VTK_METHOD(SetBackground);
 MARNOX_VTK_METHOD(SetBackground2);
 MARNOX_VTK_METHOD(SetColorLevel);
 MARNOX_VTK_METHOD(SetColorWindow);
 MARNOX_VTK_METHOD(SetDiffuseColor);
 MARNOX_VTK_METHOD(SetDimensions);
+MARNOX_VTK_METHOD(SetExplicitProjectionTransformMatrix);
 MARNOX_VTK_METHOD(SetFileName);
 MARNOX_VTK_METHOD(SetFocalPoint);
 MARNOX_VTK_METHOD(SetInput);
@@ -110,11 +131,13 @@ MARNOX_VTK_METHOD(SetInputData);
 MARNOX_VTK_METHOD(SetIntensity);
 MARNOX_VTK_METHOD(SetInteractorStyle);
 MARNOX_VTK_METHOD(SetMapper);
+MARNOX_VTK_METHOD(SetMultiSamples);
 MARNOX_VTK_METHOD(SetNumberOfComponents);
 MARNOX_VTK_METHOD(SetNumberOfTuples);
 MARNOX_VTK_METHOD(SetOrigin);
 MARNOX_VTK_METHOD(SetPosition);
 MARNOX_VTK_METHOD(SetRenderWindow);
+MARNOX_VTK_METHOD(SetRenderer);
 MARNOX_VTK_METHOD(SetScalars);
 MARNOX_VTK_METHOD(SetScale);
 MARNOX_VTK_METHOD(SetSize);
@@ -125,6 +148,7 @@ MARNOX_VTK_METHOD(SetWindowName);
 MARNOX_VTK_METHOD(Start);
 MARNOX_VTK_METHOD(TerminateApp);
 MARNOX_VTK_METHOD(Update);
+MARNOX_VTK_METHOD(UseExplicitProjectionTransformMatrixOn);
 MARNOX_VTK_METHOD(Write);
 MARNOX_VTK_METHOD(Zoom);
 #undef MARNOX_VTK_METHOD
@@ -133,6 +157,7 @@ MARNOX_VTK_METHOD(Zoom);
 /// The classes of the module, each defined into `module` by its own file, in definition order.
 void define_workspace_viewer(nb::handle module);
 void define_image_viewer(nb::handle module);
+void define_camera_renderer(nb::handle module);
 /// `releaseSharedProps(window)`, beside the classes (shared_props.cpp).
 void define_release_shared_props(nb::handle module);
 

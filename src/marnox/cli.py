@@ -36,6 +36,14 @@ def _require_output_folder(path):
         raise BadInput(f"{path}: folder {folder} does not exist")
 
 
+def _make_output_folder(out):
+    try:
+        os.makedirs(out, exist_ok=True)
+    except (OSError, ValueError) as error:
+        reason = getattr(error, "strerror", None) or error
+        raise BadInput(f"{out!r}: cannot make the output folder ({reason})") from error
+
+
 def load_project(path):
     """Load the project file ``path`` into a new Project, or raise BadInput saying why not."""
     from google.protobuf.json_format import ParseError
@@ -127,6 +135,15 @@ def load_robot(urdf, package_dirs=(), joints=()):
     return robot
 
 
+def simulate_camera_images(project):
+    """Make the system's images what the project's cameras see: colour, then depth."""
+    from marnox.camera import imagesFromFrames
+    from marnox.viewer import CameraRenderer
+
+    frames = CameraRenderer(project, labels=False).render()
+    project.system().setImages(imagesFromFrames(frames))
+
+
 def run_demo(out, robot=None):
     """Build the sample cell, save and reload it, and write its two pictures into ``out``.
 
@@ -135,11 +152,7 @@ def run_demo(out, robot=None):
     from marnox.project import Project
     from marnox.sample import build_sample_cell
 
-    try:
-        os.makedirs(out, exist_ok=True)
-    except (OSError, ValueError) as error:
-        reason = getattr(error, "strerror", None) or error
-        raise BadInput(f"{out!r}: cannot make the output folder ({reason})") from error
+    _make_output_folder(out)
     project = Project()
     build_sample_cell(project, robot)
     project_file = os.path.join(out, "sample-cell" + MX_PROJECT_FILE_EXT)
@@ -155,6 +168,7 @@ def run_demo(out, robot=None):
     loaded = load_project(project_file)
     print(loaded, end="")
     _copy_live_data(project, loaded)
+    simulate_camera_images(loaded)
 
     workspace_png = os.path.join(out, "workspace" + MX_IMAGE_FILE_EXT)
     write_workspace_png(loaded, workspace_png)
@@ -253,6 +267,34 @@ def _check_size_option(size):
         raise BadInput(
             f"--size {size[0]} {size[1]}: width and height must be from 1 to {MAX_WINDOW_SIZE}"
         ) from error
+
+
+def run_cameras(project_file, out, names, labels):
+    """Write what each camera of a project file sees (see ``marnox.camera_files``)."""
+    from marnox.camera_files import fileStem, writeFrames
+    from marnox.viewer import CameraRenderer
+
+    project = load_project(project_file)
+    cameras = project.workspace().getCameras()
+    names = list(cameras) if not names else names
+    unknown = [name for name in names if name not in cameras]
+    if unknown:
+        raise BadInput(f"{project_file}: no camera {unknown[0]!r} (cameras: {', '.join(cameras)})")
+    stems = [fileStem(name) for name in names]
+    if len(set(stems)) != len(stems):
+        raise BadInput("--camera: two cameras would write the same files")
+    _make_output_folder(out)
+    renderer = CameraRenderer(project, labels=labels)
+    try:
+        frames = renderer.render(names)
+    except ValueError as error:
+        raise BadInput(f"{project_file}: {error}") from error
+    try:
+        paths = writeFrames(frames, renderer.labelNames() if labels else None, out)
+    except OSError as error:
+        raise BadInput(str(error)) from error
+    for path in paths:
+        print(f"wrote {path}")
 
 
 def run_render(project_file, out, size, images):
@@ -416,6 +458,20 @@ def build_parser():
     )
     render.add_argument("--images", metavar="OUT.png", help="also write the image grid here")
 
+    cameras = commands.add_parser(
+        "cameras",
+        help="write what a project file's cameras see, off screen",
+        description="Load a project file and write, for each camera, NAME.png (colour), "
+        "NAME-depth.png (16-bit millimetres along the camera's axis, 0 where nothing) and "
+        "NAME-labels.png (16-bit, the label's number in labels.json, 0 where nothing).",
+    )
+    cameras.add_argument("project", metavar="PROJECT", help="project file (*.mxproj)")
+    cameras.add_argument("--out", default=".", metavar="DIR", help="output folder")
+    cameras.add_argument(
+        "--camera", action="append", default=[], metavar="NAME", help="only this camera"
+    )
+    cameras.add_argument("--no-labels", action="store_true", help="skip the label images")
+
     view = commands.add_parser(
         "view",
         help="open the interactive workspace window",
@@ -466,6 +522,9 @@ def main(argv=None):
             )
         elif arguments.command == "replay":
             run_replay(arguments.recording, arguments.speed, arguments.loop)
+        elif arguments.command == "cameras":
+            _use_headless_window()
+            run_cameras(arguments.project, arguments.out, arguments.camera, not arguments.no_labels)
         elif arguments.command == "serve":
             _use_headless_window()
             run_serve(arguments.project, arguments.host, arguments.port, arguments.size)

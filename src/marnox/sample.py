@@ -54,10 +54,9 @@ def build_sample_cell(project, robot=None):
         eye = (0.85, 0.85 * side, 1.3)
         workspace.addItem(_pole(f"camera_pole_{index + 1}", eye))
         cameras.append(workspace.addCamera(_camera(f"camera_{index + 1}", eye)))
-    for marker_id, (x, y) in enumerate(((0.02, -0.52), (0.7, -0.52), (0.7, 0.52))):
-        workspace.addFiducial(
-            Fiducial(f"fiducial_{marker_id}", Pose((x, y, TABLE_HEIGHT + 0.004)), marker_id, 0.08)
-        )
+    # Where both cameras see every marker whole, for OpenCV to find.
+    for marker_id, (x, y) in enumerate(((0.25, -0.52), (0.45, -0.52), (0.05, 0.45))):
+        workspace.addFiducial(_fiducial(marker_id, Pose((x, y, TABLE_HEIGHT + 0.004))))
     zone = Pose((PLACE_ZONE_CENTER[0], PLACE_ZONE_CENTER[1], TABLE_HEIGHT + 0.01))
     workspace.addTaskRegion(TaskRegion("place_zone", zone, (0.28, 0.28, 0.02)))
 
@@ -198,6 +197,16 @@ def _camera(name, eye):
     return Camera(
         name, Pose.lookAt(eye, target), Intrinsics.fromFieldOfView(640, 480, 55.0), [body, lens]
     )
+
+
+def _fiducial(marker_id, pose):
+    """An AprilTag 36h11 marker; the plain notched square where OpenCV (marnox[markers]) is
+    missing, so that the demo runs on a bare install."""
+    name = f"fiducial_{marker_id}"
+    try:
+        return Fiducial(name, pose, marker_id, 0.12, dictionary="DICT_APRILTAG_36h11")
+    except ImportError:
+        return Fiducial(name, pose, marker_id, 0.12)
 
 
 def _pointcloud(rng):

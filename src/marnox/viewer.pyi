@@ -1,4 +1,4 @@
-from typing import Dict, List, Optional, Type
+from typing import Dict, List, Optional, Sequence, Tuple, Type
 
 import numpy as np
 from numpy.typing import ArrayLike as ArrayLike
@@ -12,6 +12,7 @@ from vtkmodules.vtkIOImage import vtkPNGWriter as vtkPNGWriter
 from vtkmodules.vtkRenderingCore import vtkActor as vtkActor
 from vtkmodules.vtkRenderingCore import vtkActor2D as vtkActor2D
 from vtkmodules.vtkRenderingCore import vtkCamera as vtkCamera
+from vtkmodules.vtkRenderingCore import vtkHardwareSelector as vtkHardwareSelector
 from vtkmodules.vtkRenderingCore import vtkImageMapper as vtkImageMapper
 from vtkmodules.vtkRenderingCore import vtkLight as vtkLight
 from vtkmodules.vtkRenderingCore import vtkProp as vtkProp
@@ -20,6 +21,7 @@ from vtkmodules.vtkRenderingCore import vtkRenderWindow as vtkRenderWindow
 from vtkmodules.vtkRenderingCore import vtkRenderWindowInteractor as vtkRenderWindowInteractor
 from vtkmodules.vtkRenderingCore import vtkWindowToImageFilter as vtkWindowToImageFilter
 
+from marnox.camera import CameraFrame as CameraFrame
 from marnox.constants import MX_IMAGE_FILE_EXT as MX_IMAGE_FILE_EXT
 from marnox.dynamics import _Chain as _Chain
 from marnox.item import Item as Item
@@ -94,3 +96,24 @@ class ImageViewer:
     def _getRenderer(self) -> vtkRenderer: ...
     def screenshot(self, filename: str) -> None: ...
     def _updateImages(self) -> None: ...
+
+class CameraRenderer:
+    _near: float
+    _far: float
+    _labels: bool
+    _ren: vtkRenderer
+    _window: vtkRenderWindow
+    _selector: Optional[vtkHardwareSelector]
+    _distortionMaps: Dict[str, Tuple[tuple, tuple, bytes]]
+    _project: Project
+    _actors: List[vtkActor]
+    _labelNames: List[str]
+    _labelOf: Dict[vtkActor, int]
+    _ownActors: Dict[str, List[vtkActor]]
+    def __init__(
+        self, project: Project, near: float = 0.05, far: float = 20.0, labels: bool = True
+    ) -> None: ...
+    def setProject(self, project: Project) -> None: ...
+    def labelNames(self) -> list[str]: ...
+    def render(self, names: Optional[Sequence[str]] = None) -> list[CameraFrame]: ...
+    def _createLights(self) -> None: ...

@@ -1,0 +1,159 @@
+// camera_projection.cpp: OpenCV's camera model as an OpenGL projection and a per-pixel remap.
+#include "camera_projection.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace marnox::viewer::cameras {
+namespace {
+
+// The inverse of the distortion is found by Newton's method; points it does not bring this
+// close are outside the part of the model that is one to one, and show nothing.
+constexpr int kNewtonSteps = 20;
+constexpr double kConvergence = 1e-10;
+constexpr double kMaxFieldGrowth = 2.0;
+
+/// The undistorted normalised point that `distortion` moves to (xd, yd), if there is one.
+bool undistort(const Distortion& d, double xd, double yd, double& x, double& y) {
+    x = xd;
+    y = yd;
+    for (int step = 0; step < kNewtonSteps; ++step) {
+        auto [fx, fy] = d.apply(x, y);
+        double ex = fx - xd;
+        double ey = fy - yd;
+        if (std::abs(ex) < kConvergence && std::abs(ey) < kConvergence)
+            return true;
+        // The Jacobian by central differences: exact enough for a polynomial this smooth.
+        const double h = 1e-7;
+        auto [ax, ay] = d.apply(x + h, y);
+        auto [bx, by] = d.apply(x - h, y);
+        auto [cx, cy] = d.apply(x, y + h);
+        auto [dx, dy] = d.apply(x, y - h);
+        double j00 = (ax - bx) / (2 * h), j10 = (ay - by) / (2 * h);
+        double j01 = (cx - dx) / (2 * h), j11 = (cy - dy) / (2 * h);
+        double det = j00 * j11 - j01 * j10;
+        if (!(std::abs(det) > 1e-12))
+            return false;
+        x -= (j11 * ex - j01 * ey) / det;
+        y -= (-j10 * ex + j00 * ey) / det;
+    }
+    auto [fx, fy] = d.apply(x, y);
+    return std::abs(fx - xd) < kConvergence && std::abs(fy - yd) < kConvergence;
+}
+
+/// The undistorted point behind every pixel of `camera`, NaN where there is none.
+std::vector<std::array<double, 2>> undistorted_pixels(const Pinhole& camera,
+                                                      const Distortion& distortion) {
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    std::vector<std::array<double, 2>> points(static_cast<size_t>(camera.width * camera.height));
+    for (long v = 0; v < camera.height; ++v)
+        for (long u = 0; u < camera.width; ++u) {
+            double x = 0, y = 0;
+            bool found = undistort(distortion, (u - camera.cx) / camera.fx,
+                                   (v - camera.cy) / camera.fy, x, y);
+            points[static_cast<size_t>(v * camera.width + u)] =
+                found ? std::array<double, 2>{x, y} : std::array<double, 2>{nan, nan};
+        }
+    return points;
+}
+
+/// The pinhole's scale that gives every pixel of the distorted image a pinhole pixel of its own:
+/// the inverse of the least spacing, in the camera's pixels, between neighbouring rays.
+double finest_scale(const Pinhole& camera, const std::vector<std::array<double, 2>>& points) {
+    double spacing = 1.0;
+    for (long v = 0; v < camera.height; ++v)
+        for (long u = 0; u < camera.width; ++u) {
+            const auto& here = points[static_cast<size_t>(v * camera.width + u)];
+            if (u + 1 < camera.width) {
+                const auto& right = points[static_cast<size_t>(v * camera.width + u + 1)];
+                spacing = std::min(spacing, std::abs(right[0] - here[0]) * camera.fx);
+            }
+            if (v + 1 < camera.height) {
+                const auto& below = points[static_cast<size_t>((v + 1) * camera.width + u)];
+                spacing = std::min(spacing, std::abs(below[1] - here[1]) * camera.fy);
+            }
+        }
+    // NaN spacings (rays without an undistorted point) fall out of std::min's comparisons.
+    return spacing > 0 ? 1.0 / spacing : 1.0;
+}
+
+}  // namespace
+
+std::array<double, 2> Distortion::apply(double x, double y) const {
+    double r2 = x * x + y * y;
+    double radial = 1 + r2 * (k1 + r2 * (k2 + r2 * k3));
+    return {x * radial + 2 * p1 * x * y + p2 * (r2 + 2 * x * x),
+            y * radial + p1 * (r2 + 2 * y * y) + 2 * p2 * x * y};
+}
+
+std::array<double, 16> projection_matrix(const Pinhole& p, double near, double far) {
+    // Column u's centre lies at window x = u + 0.5, and row v (counted from the top) at window
+    // y = height - v - 0.5; the eye frame has y up and looks down -z.
+    double w = static_cast<double>(p.width);
+    double h = static_cast<double>(p.height);
+    return {2 * p.fx / w,
+            0,
+            (w - 2 * p.cx - 1) / w,
+            0,
+            0,
+            2 * p.fy / h,
+            (2 * p.cy + 1 - h) / h,
+            0,
+            0,
+            0,
+            -(far + near) / (far - near),
+            -2 * far * near / (far - near),
+            0,
+            0,
+            -1,
+            0};
+}
+
+float metric_depth(float buffer_value, double near, double far) {
+    if (!(buffer_value < 1.0f))
+        return std::numeric_limits<float>::quiet_NaN();
+    double ndc = 2.0 * buffer_value - 1.0;
+    return static_cast<float>(2 * far * near / ((far + near) - ndc * (far - near)));
+}
+
+UndistortionMap undistortion_map(const Pinhole& camera, const Distortion& distortion) {
+    std::vector<std::array<double, 2>> points = undistorted_pixels(camera, distortion);
+    double inf = std::numeric_limits<double>::infinity();
+    double x0 = inf, y0 = inf, x1 = -inf, y1 = -inf;
+    for (const auto& [x, y] : points) {
+        if (std::isnan(x))
+            continue;
+        x0 = std::min(x0, x);
+        x1 = std::max(x1, x);
+        y0 = std::min(y0, y);
+        y1 = std::max(y1, y);
+    }
+    UndistortionMap map{camera, std::vector<std::int32_t>(points.size(), -1)};
+    if (!(x0 <= x1 && y0 <= y1))
+        return map;
+    // Half a pixel of margin on every side, so the edge pixels' centres fall inside.
+    double width = (x1 - x0) * camera.fx + 2;
+    double height = (y1 - y0) * camera.fy + 2;
+    double scale = std::min({finest_scale(camera, points), kMaxFieldGrowth * camera.width / width,
+                             kMaxFieldGrowth * camera.height / height});
+    Pinhole& pinhole = map.pinhole;
+    pinhole.fx = camera.fx * scale;
+    pinhole.fy = camera.fy * scale;
+    pinhole.width = std::max(1L, static_cast<long>(std::ceil(width * scale)));
+    pinhole.height = std::max(1L, static_cast<long>(std::ceil(height * scale)));
+    pinhole.cx = 0.5 * (pinhole.width - 1) - 0.5 * (x0 + x1) * pinhole.fx;
+    pinhole.cy = 0.5 * (pinhole.height - 1) - 0.5 * (y0 + y1) * pinhole.fy;
+    for (size_t i = 0; i < points.size(); ++i) {
+        auto [x, y] = points[i];
+        if (std::isnan(x))
+            continue;
+        long u = std::lround(pinhole.fx * x + pinhole.cx);
+        long v = std::lround(pinhole.fy * y + pinhole.cy);
+        if (u >= 0 && u < pinhole.width && v >= 0 && v < pinhole.height)
+            map.source[i] = static_cast<std::int32_t>(v * pinhole.width + u);
+    }
+    return map;
+}
+
+}  // namespace marnox::viewer::cameras
