@@ -103,15 +103,28 @@ def _faceMaterials(data):
     return faces
 
 
-def _mtlColors(data, folder):
-    colors = {}
+def _libraries(data, folder):
+    """The MTL libraries an OBJ file names that exist beside it."""
+    found = []
     for line in data.splitlines():
         words = line.split()
         if len(words) >= 2 and words[0] == b"mtllib":
             for name in words[1:]:
                 library = os.path.join(folder, name.decode("utf-8", "replace"))
                 if os.path.isfile(library):
-                    colors.update(_parseMtl(readLinked(library, "material library")))
+                    found.append(library)
+    return found
+
+
+def materialLibraries(path):
+    """The files besides ``path`` that its colours come from."""
+    return _libraries(readBytes(path), os.path.dirname(path))
+
+
+def _mtlColors(data, folder):
+    colors = {}
+    for library in _libraries(data, folder):
+        colors.update(_parseMtl(readLinked(library, "material library")))
     return colors
 
 
