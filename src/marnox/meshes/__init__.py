@@ -21,7 +21,7 @@ import stat
 import weakref
 
 from marnox.meshes import disk_cache
-from marnox.meshes._reading import MeshError
+from marnox.meshes._reading import MeshError, checkCells
 from marnox.meshes.collada import readCollada
 from marnox.meshes.gltf import readGltf
 from marnox.meshes.obj import materialLibraries, readObj
@@ -72,6 +72,7 @@ def readMesh(path):
 def _readFile(path, ending, resolved):
     try:
         polydata = _READERS[ending](resolved)
+        checkCells(polydata)
     except MeshError as error:
         raise ValueError(f"{path}: {error}") from error
     if polydata.GetNumberOfCells() == 0:
