@@ -45,13 +45,10 @@ _READ_AS_VALUES = {
 }
 _INDICES = ("vertex_indices", "vertex_index")
 _HEADER_END = re.compile(rb"\nend_header[ \t\r]*\n")
-_NUMBERS = {
-    # No leading zeros: VTK reads "010" as the two numbers 0 and 10.
-    False: re.compile(rb"(?:[+-]?(?:0|[1-9]\d*) )*[+-]?(?:0|[1-9]\d*)"),
-    True: re.compile(
-        rb"(?:[+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)? )*[+-]?(?:\d+\.?\d*|\.\d+)(?:[eE][+-]?\d+)?"
-    ),
-}
+# The characters of plain numbers, as VTK reads them, by whether they are real.
+_NUMBER_CHARACTERS = {False: b"0123456789+- ", True: b"0123456789+-.eE "}
+# VTK reads "010" as the two numbers 0 and 10.
+_LEADING_ZERO = re.compile(rb"(?<!\S)[+-]?0\d")
 _CONTROL = re.compile(rb"[\x00-\x08\x0b\x0c\x0e-\x1f\x7f]")
 
 
@@ -136,9 +133,20 @@ def _checkCount(name, length):
 def _checkNumbers(name, tokens, kind):
     """VTK reads an ASCII body as one stream of numbers: a word that is not a
     number of its property's type would shift every value read after it."""
+    if not tokens:
+        return
     real = kind[0] == "f"
-    if tokens and not _NUMBERS[real].fullmatch(b" ".join(tokens)):
-        raise MeshError(f"PLY {name} holds a value that is not a {'' if real else 'whole '}number")
+    text = b" ".join(tokens)
+    try:
+        if text.translate(None, _NUMBER_CHARACTERS[real]) or (
+            not real and _LEADING_ZERO.search(text)
+        ):
+            raise ValueError
+        np.array(tokens, dtype=bytes).astype(np.float64 if real else np.int64)
+    except (ValueError, OverflowError):
+        raise MeshError(
+            f"PLY {name} holds a value that is not a {'' if real else 'whole '}number"
+        ) from None
 
 
 def _short(name):
