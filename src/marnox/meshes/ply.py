@@ -153,25 +153,31 @@ def _short(name):
     return MeshError(f"PLY declares more {name} rows than the file holds")
 
 
-def _asciiRow(name, tokens, position, properties):
-    """Walks the row at ``position``; returns where the next row starts and the
-    row's lists as ``(where the values start, how many)`` by property name."""
-    lists = {}
-    for pname, kind, countType in properties:
+def _listLength(name, token):
+    """A list's count as VTK reads it: digits alone, with no leading zero."""
+    if token[:1] == b"-" and token[1:].isdigit():
+        _checkCount(name, int(token))
+    if not token.isdigit() or (token[:1] == b"0" and len(token) > 1):
+        raise MeshError(f"PLY {name} list count {token[:20]!r} is not a whole number")
+    return int(token)
+
+
+def _asciiRow(name, tokens, position, properties, found):
+    """Walks the row at ``position``, adding where each property's values
+    start and how many there are to ``found``; returns where the next row starts."""
+    for pname, _, countType in properties:
         if position >= len(tokens):
             raise _short(name)
-        _checkNumbers(name, tokens[position : position + 1], countType or kind)
         if countType is None:
+            found[pname].append((position, 1))
             position += 1
             continue
-        length = int(tokens[position])
-        _checkCount(name, length)
+        length = _listLength(name, tokens[position])
         if position + 1 + length > len(tokens):
             raise _short(name)
-        _checkNumbers(name, tokens[position + 1 : position + 1 + length], kind)
-        lists[pname] = (position + 1, length)
+        found[pname].append((position + 1, length))
         position += 1 + length
-    return position, lists
+    return position
 
 
 def _integers(tokens):
@@ -185,13 +191,16 @@ def _checkAsciiElement(name, count, properties, tokens, position, vertices):
     """Checks one element's rows; returns where the next element starts."""
     if count == 0:
         return position
-    end, first = _asciiRow(name, tokens, position, properties)
+    found = {pname: [] for pname, _, _ in properties}
+    end = _asciiRow(name, tokens, position, properties, found)
+    first = {pname: spans[0] for pname, spans in found.items()}
+    lists = {pname: first[pname] for pname, _, countType in properties if countType is not None}
     width = end - position
     table = tokens[position : position + width * count]
     # Rows whose lists have the first row's lengths throughout (triangles, say)
     # are checked a column at a time.
     if len(table) == width * count and all(
-        len(set(table[start - 1 - position :: width])) == 1 for start, _ in first.values()
+        len(set(table[start - 1 - position :: width])) == 1 for start, _ in lists.values()
     ):
         kinds = []
         for pname, kind, countType in properties:
@@ -199,25 +208,29 @@ def _checkAsciiElement(name, count, properties, tokens, position, vertices):
         for column, kind in enumerate(kinds):
             _checkNumbers(name, table[column::width], kind)
         if name == "face":
-            lists = {}
-            for pname, (start, length) in first.items():
+            faces = {}
+            for pname, (start, length) in lists.items():
                 columns = [table[start - position + k :: width] for k in range(length)]
                 values = _integers(columns) if pname in _INDICES and length else None
-                lists[pname] = (values, length)
-            _checkFace(lists, vertices)
+                faces[pname] = (values, length)
+            _checkFace(faces, vertices)
         return position + width * count
-    spans = {}
-    for _ in range(count):
-        position, lists = _asciiRow(name, tokens, position, properties)
-        for pname, span in lists.items():
-            spans.setdefault(pname, []).append(span)
+    position = end
+    for _ in range(count - 1):
+        position = _asciiRow(name, tokens, position, properties, found)
+    values = {
+        pname: [t for start, length in found[pname] for t in tokens[start : start + length]]
+        for pname, _, _ in properties
+    }
+    for pname, kind, _ in properties:
+        _checkNumbers(name, values[pname], kind)
     if name == "face":
-        lists = {}
-        for pname, found in spans.items():
-            values = [t for start, length in found for t in tokens[start : start + length]]
-            lengths = np.array([length for _, length in found])
-            lists[pname] = (_integers(values) if pname in _INDICES else None, lengths)
-        _checkFace(lists, vertices)
+        faces = {}
+        for pname, _, countType in properties:
+            if countType is not None:
+                lengths = np.array([length for _, length in found[pname]])
+                faces[pname] = (_integers(values[pname]) if pname in _INDICES else None, lengths)
+        _checkFace(faces, vertices)
     return position
 
 
