@@ -6,6 +6,7 @@ import select
 import shutil
 import subprocess
 import sys
+import tempfile
 import time
 
 import pytest
@@ -23,6 +24,11 @@ settings.register_profile(
     "long", max_examples=1000, deadline=None, suppress_health_check=[HealthCheck.too_slow]
 )
 settings.load_profile(os.environ.get("MARNOX_HYPOTHESIS_PROFILE", "ci"))
+
+# Meshes converted on disk go to a folder of this run's own: the tests never use
+# the user's cache, nor depend on what an earlier run left there.
+_MESH_CACHE = tempfile.mkdtemp(prefix="marnox-mesh-cache-")
+os.environ["MARNOX_MESH_CACHE"] = _MESH_CACHE
 
 # Without a display VTK would try X first and warn on every window; go straight to EGL.
 _HEADLESS_WINDOW = "VTK_DEFAULT_OPENGL_WINDOW"
@@ -76,6 +82,7 @@ def pytest_unconfigure(config):
     torn down; reference cycles may hold windows until a collection.
     """
     gc.collect()
+    shutil.rmtree(_MESH_CACHE, ignore_errors=True)
     while _xvfb:
         process = _xvfb.pop()
         process.terminate()

@@ -370,6 +370,9 @@ def _collada_lines(data):
             "count -3 is negative",
         ),
         ("ply-binary", lambda d: _ply([[0, 1, 2]], as_list=False), "not a list"),
+        ("ply-binary", lambda d: d.replace(b"vertex_indices", b"vertex_indexes"), "no vertex_"),
+        # VTK's ASCII reader reads "00" as two numbers, and colours as corners from there on.
+        ("ply-ascii", lambda d: d.replace(b"2 200 30 30", b"2 200 30 00", 1), "not a whole number"),
         (
             "ply-binary",
             lambda d: _ply([[0, 1, float("nan")]], index="float"),

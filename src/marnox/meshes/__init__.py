@@ -8,7 +8,8 @@ unsigned-char RGB cell or point scalars of the polydata.
 
 The cache is keyed by the resolved path, size and modification time, so a
 file changed on disk is read again, and holds the polydata weakly: it lives
-as long as some element uses it.
+as long as some element uses it. Formats that are slow to read are also
+kept on disk, converted (see ``marnox.meshes.disk_cache``).
 """
 
 from __future__ import annotations
@@ -19,10 +20,11 @@ import os
 import stat
 import weakref
 
-from marnox.meshes._reading import MeshError
+from marnox.meshes import disk_cache
+from marnox.meshes._reading import MeshError, checkCells
 from marnox.meshes.collada import readCollada
 from marnox.meshes.gltf import readGltf
-from marnox.meshes.obj import readObj
+from marnox.meshes.obj import materialLibraries, readObj
 from marnox.meshes.ply import readPly
 from marnox.meshes.stl import readStl
 
@@ -57,16 +59,39 @@ def readMesh(path):
     key = _fileKey(path)
     polydata = _cache.get(key)
     if polydata is None:
-        try:
-            polydata = _READERS[ending](key[0])
-        except MeshError as error:
-            raise ValueError(f"{path}: {error}") from error
-        if polydata.GetNumberOfCells() == 0:
-            raise ValueError(f"{path}: the file holds no surface")
-        if polydata.GetActualMemorySize() >= _TRIM_KIB:
-            _releaseFreedMemory()
+        entry = _diskEntry(key, ending)
+        polydata = disk_cache.load(entry) if entry else None
+        if polydata is None:
+            polydata = _readFile(path, ending, key[0])
+            if entry:
+                disk_cache.store(entry, polydata)
         _cache[key] = polydata
     return polydata
+
+
+def _readFile(path, ending, resolved):
+    try:
+        polydata = _READERS[ending](resolved)
+        checkCells(polydata)
+    except MeshError as error:
+        raise ValueError(f"{path}: {error}") from error
+    if polydata.GetNumberOfCells() == 0:
+        raise ValueError(f"{path}: the file holds no surface")
+    if polydata.GetActualMemorySize() >= _TRIM_KIB:
+        _releaseFreedMemory()
+    return polydata
+
+
+def _diskEntry(key, ending):
+    """The disk cache's name for the mesh, or None for a format not kept there."""
+    if ending not in _KEPT_ON_DISK:
+        return None
+    linked = _KEPT_ON_DISK[ending]
+    try:
+        linked = [_fileKey(name) for name in linked(key[0])] if linked else []
+    except (OSError, ValueError):
+        return None
+    return disk_cache.entryName(key, linked)
 
 
 def _loadMallocTrim():
@@ -88,6 +113,11 @@ def _releaseFreedMemory():
     if _mallocTrim is not None:
         _mallocTrim(0)
 
+
+# Reading these takes many times as long as reading the kept copy (Collada and
+# OBJ a hundred times, STL and PLY ten); glTF is read about as fast as the
+# copy, and draws on buffer files the key would have to follow.
+_KEPT_ON_DISK = {".stl": None, ".ply": None, ".obj": materialLibraries, ".dae": None}
 
 _READERS = {
     ".stl": readStl,

@@ -66,6 +66,22 @@ def runReader(reader, path):
     return reader.GetOutput()
 
 
+def checkCells(polydata):
+    """Every cell must name points the polydata holds: a reader that misreads a
+    malformed file can make cells that would crash any filter or pick later."""
+    points = polydata.GetNumberOfPoints()
+    for cells in (
+        polydata.GetVerts(),
+        polydata.GetLines(),
+        polydata.GetPolys(),
+        polydata.GetStrips(),
+    ):
+        if cells.GetNumberOfCells():
+            ids = numpy_support.vtk_to_numpy(cells.GetConnectivityArray())
+            if ids.size and (ids.min() < 0 or ids.max() >= points):
+                raise MeshError(f"the file's cells name points beyond its {points}")
+
+
 def setCellColors(polydata, rgb):
     """Unsigned-char RGB cell scalars, one row of ``rgb`` per cell."""
     array = numpy_support.numpy_to_vtk(

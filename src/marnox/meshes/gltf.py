@@ -369,8 +369,8 @@ def _checkSkins(document, buffers, meshes):
     for index, skin in enumerate(document["skins"]):
         place = f"skins[{index}]"
         joints = _indices(skin, "joints", nodes, place)
-        if not joints:
-            raise MeshError(f"{_where(place)} has no joints")
+        if not joints or len(set(joints)) != len(joints):
+            raise MeshError(f"{_where(place)}.joints are not one or more different nodes")
         _optionalIndex(skin, "skeleton", nodes, place)
         if "inverseBindMatrices" in skin:
             matrices = _Accessor(document, skin["inverseBindMatrices"], buffers)
@@ -378,11 +378,26 @@ def _checkSkins(document, buffers, meshes):
                 raise MeshError(f"{_where(place)}.inverseBindMatrices are not 4x4 float matrices")
             if matrices.count < len(joints):
                 raise MeshError(f"{_where(place)} has fewer inverse bind matrices than joints")
+    # The reader moves joints by the transforms of the scene it walks.
+    for scene in document["scenes"] or [{"nodes": range(len(nodes))}]:
+        walked, waiting = set(), list(scene.get("nodes", []))
+        while waiting:
+            walked.add(waiting[-1])
+            waiting.extend(nodes[waiting.pop()].get("children", []))
+        for index in walked:
+            skin = nodes[index].get("skin")
+            outside = set() if skin is None else set(document["skins"][skin]["joints"]) - walked
+            if outside:
+                raise MeshError(
+                    f"glTF node {index}'s joints {sorted(outside)} are not in its scene"
+                )
     # A skinned vertex's joint numbers name the joints of the node's skin.
     for index, node in enumerate(nodes):
         if "skin" in node and "mesh" in node:
             joints = len(document["skins"][node["skin"]]["joints"])
             for primitive in meshes[node["mesh"]]:
+                if not {"JOINTS_0", "WEIGHTS_0"} <= primitive.keys():
+                    raise MeshError(f"glTF node {index} has a skin, its mesh no joints and weights")
                 for name, accessor in primitive.items():
                     values = accessor.values() if name.startswith("JOINTS_") else None
                     if values is not None and values.size and int(values.max()) >= joints:

@@ -18,65 +18,113 @@ from marnox.meshes._reading import (
     setCellColors,
 )
 
-_LEADING_INTEGER = re.compile(rb"[+-]?\d+")
 # What the parts of a corner "v/vt/vn" name, and the lines that declare them.
 _CORNER_PARTS = ((b"v", "vertices"), (b"vt", "texture coordinates"), (b"vn", "normals"))
-_ELEMENTS = (b"f", b"l", b"p")
+_DECLARATION = re.compile(rb"^[ \t]*(vt|vn|v)[ \t]", re.MULTILINE)
+_ELEMENT = re.compile(rb"^[ \t]*[flp][ \t]([^\n#]*)", re.MULTILINE)
 
 
-def _checkCorner(corner, declared, total, number):
-    """One corner of a face, line or point: each index names a declared value.
+def _cornerColumns(corners):
+    """Each corner's v, vt and vn indices, by part: ``[(part number, int64 values)]``."""
+    tokens = np.array(corners)
+    slashes = (tokens.view(np.uint8).reshape(len(tokens), -1) == ord("/")).sum(axis=1)
+    if slashes.max() > 2:
+        raise MeshError("OBJ corner with more than v/vt/vn")
+    columns = []
+    for count in range(3):
+        rows = tokens[slashes == count]
+        if not rows.size:
+            continue
+        parts = np.array(b"\n".join(rows.tolist()).replace(b"/", b"\n").split(b"\n"))
+        for number, values in enumerate(parts.reshape(-1, count + 1).T):
+            # Only "v//vn" leaves a part out.
+            if number == 1 and count == 2:
+                values = values[values != b""]
+            try:
+                columns.append((number, values.astype(np.int64)))
+            except (ValueError, OverflowError):
+                raise MeshError("OBJ corner that is not v, v/vt, v//vn or v/vt/vn") from None
+    return columns
+
+
+def _checkIndices(data):
+    """Every corner of a face, line or point names values the file declares.
 
     A positive index counts from the file's first value (VTK takes values
-    declared later too), a negative one back from the last one declared so far.
+    declared later too), a negative one back from the last one declared before
+    its line.
     """
-    for part, (kind, what) in zip(corner.split(b"/"), _CORNER_PARTS, strict=False):
-        found = _LEADING_INTEGER.match(part)
-        if found is None:
-            continue
-        index = int(found.group())
-        if not (0 < index <= total[kind] or 0 < -index <= declared[kind]):
+    kinds = _DECLARATION.findall(data)
+    total = [kinds.count(kind) for kind, _ in _CORNER_PARTS]
+    corners = b" ".join(_ELEMENT.findall(data)).split()
+    if not corners:
+        return
+    relative = False
+    for number, values in _cornerColumns(corners):
+        what = _CORNER_PARTS[number][1]
+        wrong = (values == 0) | (values > total[number]) | (values < -total[number])
+        if wrong.any():
             raise MeshError(
-                f"OBJ line {number} names {what} index {index} outside the {total[kind]} {what}"
+                f"OBJ {what} index {values[wrong][0]} outside the {total[number]} {what}"
             )
+        relative = relative or bool((values < 0).any())
+    if relative:
+        _checkRelative(data)
 
 
-def _scan(data):
-    """Checks every index against the values declared, and returns the
-    material in force at each face (``f``) line, in file order."""
-    lines = data.splitlines()
-    total = dict.fromkeys((kind for kind, _ in _CORNER_PARTS), 0)
-    for line in lines:
-        keyword = line.split(None, 1)[:1]
-        if keyword and keyword[0] in total:
-            total[keyword[0]] += 1
-    declared = dict.fromkeys(total, 0)
+def _checkRelative(data):
+    """Negative indices count back from the values declared so far."""
+    declared = dict.fromkeys((kind for kind, _ in _CORNER_PARTS), 0)
+    for line in data.splitlines():
+        words = line.split(b"#", 1)[0].split()
+        if words and words[0] in declared:
+            declared[words[0]] += 1
+        elif words and words[0] in (b"f", b"l", b"p"):
+            for corner in words[1:]:
+                for part, (kind, what) in zip(corner.split(b"/"), _CORNER_PARTS, strict=False):
+                    if part and -int(part) > declared[kind]:
+                        raise MeshError(
+                            f"OBJ {what} index {int(part)} outside the {declared[kind]} {what} "
+                            "declared before it"
+                        )
+
+
+def _faceMaterials(data):
+    """The material in force at each face (``f``) line, in file order."""
     current, faces = None, []
-    for number, line in enumerate(lines, 1):
-        words = line.split()
+    for line in data.splitlines():
+        words = line.split(None, 2)
         if not words:
             continue
-        if words[0] in declared:
-            declared[words[0]] += 1
-        elif words[0] in _ELEMENTS:
-            for corner in words[1:]:
-                _checkCorner(corner, declared, total, number)
-            if words[0] == b"f":
-                faces.append(current)
+        if words[0] == b"f":
+            faces.append(current)
         elif words[0] == b"usemtl":
             current = words[1].decode("utf-8", "replace") if len(words) > 1 else None
     return faces
 
 
-def _mtlColors(data, folder):
-    colors = {}
+def _libraries(data, folder):
+    """The MTL libraries an OBJ file names that exist beside it."""
+    found = []
     for line in data.splitlines():
         words = line.split()
         if len(words) >= 2 and words[0] == b"mtllib":
             for name in words[1:]:
                 library = os.path.join(folder, name.decode("utf-8", "replace"))
                 if os.path.isfile(library):
-                    colors.update(_parseMtl(readLinked(library, "material library")))
+                    found.append(library)
+    return found
+
+
+def materialLibraries(path):
+    """The files besides ``path`` that its colours come from."""
+    return _libraries(readBytes(path), os.path.dirname(path))
+
+
+def _mtlColors(data, folder):
+    colors = {}
+    for library in _libraries(data, folder):
+        colors.update(_parseMtl(readLinked(library, "material library")))
     return colors
 
 
@@ -94,12 +142,13 @@ def _parseMtl(data):
     return colors
 
 
-def _colorMaterials(polydata, faces, colors):
+def _colorMaterials(polydata, data, colors):
     """Cell colours from the diffuse colours of the materials the faces use.
 
     The faces' materials are taken from the file itself: VTK's reader numbers
     them wrongly when a material is chosen before the first face.
     """
+    faces = _faceMaterials(data)
     # Only when every face became one cell do the lines map onto the cells.
     if len(faces) != polydata.GetNumberOfCells() or len(faces) != polydata.GetNumberOfPolys():
         return
@@ -111,9 +160,9 @@ def _colorMaterials(polydata, faces, colors):
 def readObj(path):
     """The surface of an OBJ file, in the colours of its MTL materials."""
     data = readBytes(path)
-    faces = _scan(data)
+    _checkIndices(data)
     colors = _mtlColors(data, os.path.dirname(path))
     polydata = runReader(vtkOBJReader(), path)
     if colors:
-        _colorMaterials(polydata, faces, colors)
+        _colorMaterials(polydata, data, colors)
     return polydata

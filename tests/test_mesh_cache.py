@@ -1,0 +1,181 @@
+"""Meshes kept on disk: the same polydata as a fresh read, refreshed when anything changes."""
+
+import os
+import subprocess
+import sys
+
+import numpy as np
+import pytest
+import trimesh
+from vtkmodules.util.numpy_support import vtk_to_numpy
+
+from marnox import meshes
+from marnox.meshes import disk_cache, readMesh
+
+
+def _box(folder, name):
+    box = trimesh.creation.box((1.0, 2.0, 3.0))
+    box.visual.face_colors = (200, 30, 30, 255)
+    path = folder / name
+    if name.endswith(".obj"):
+        (folder / "paint.mtl").write_text("newmtl paint\nKd 0.8 0.1 0.1\n")
+        lines = ["mtllib paint.mtl", "usemtl paint"]
+        lines += ["v {} {} {}".format(*v) for v in box.vertices]
+        lines += ["f {} {} {}".format(*(f + 1)) for f in box.faces]
+        path.write_text("\n".join(lines) + "\n")
+    else:
+        path.write_bytes(box.export(file_type=name.rsplit(".", 1)[1]))
+    return path
+
+
+def _arrays(polydata):
+    """Everything a reader gives, as named NumPy arrays."""
+    found = {"points": vtk_to_numpy(polydata.GetPoints().GetData())}
+    for kind in ("Verts", "Lines", "Polys", "Strips"):
+        cells = getattr(polydata, "Get" + kind)()
+        found[kind] = vtk_to_numpy(cells.GetConnectivityArray())
+        found[kind + " offsets"] = vtk_to_numpy(cells.GetOffsetsArray())
+    for where, data in (("point", polydata.GetPointData()), ("cell", polydata.GetCellData())):
+        for index in range(data.GetNumberOfArrays()):
+            found[f"{where} {data.GetArrayName(index)}"] = vtk_to_numpy(data.GetArray(index))
+        scalars = data.GetScalars()
+        found[f"{where} scalars"] = None if scalars is None else scalars.GetName()
+    return found
+
+
+def _assert_same(first, second):
+    first, second = _arrays(first), _arrays(second)
+    assert first.keys() == second.keys()
+    for name, array in first.items():
+        if isinstance(array, np.ndarray):
+            assert array.dtype == second[name].dtype and np.array_equal(array, second[name]), name
+        else:
+            assert array == second[name], name
+
+
+def _read_again(path, monkeypatch, fresh):
+    """Reads ``path`` as a new process would; ``fresh`` says whether a reader may run."""
+    meshes._cache.clear()
+    readers = dict(meshes._READERS)
+    if not fresh:
+        for ending in readers:
+            monkeypatch.setitem(meshes._READERS, ending, pytest.fail)
+    polydata = readMesh(str(path))
+    meshes._READERS.update(readers)
+    return polydata
+
+
+def _entries(folder):
+    return sorted(name for name in os.listdir(folder) if name.endswith(".vtp"))
+
+
+@pytest.fixture
+def cache(tmp_path, monkeypatch):
+    folder = tmp_path / "cache"
+    monkeypatch.setenv("MARNOX_MESH_CACHE", str(folder))
+    return folder
+
+
+@pytest.mark.parametrize("name", ["box.stl", "box.ply", "box.obj", "box.dae"])
+def test_a_kept_mesh_is_the_polydata_a_fresh_read_gives(tmp_path, cache, monkeypatch, name):
+    path = _box(tmp_path, name)
+    fresh = readMesh(str(path))
+    assert len(_entries(cache)) == 1
+    _assert_same(fresh, _read_again(path, monkeypatch, fresh=False))
+
+
+def _change_mesh(path):
+    path.write_bytes(path.read_bytes().replace(b"0.5", b"0.6"))
+
+
+def _change_material(path):
+    (path.parent / "paint.mtl").write_text("newmtl paint\nKd 0.1 0.1 0.8\n")
+
+
+def _change_conversion(path, monkeypatch):
+    monkeypatch.setattr(disk_cache, "CONVERSION_VERSION", disk_cache.CONVERSION_VERSION + 1)
+
+
+@pytest.mark.parametrize(
+    "change", [_change_mesh, _change_material, _change_conversion], ids=lambda c: c.__name__
+)
+def test_a_change_to_the_file_its_materials_or_the_conversion_reads_afresh(
+    tmp_path, cache, monkeypatch, change
+):
+    path = _box(tmp_path, "box.obj")
+    # Files rewritten at once may keep their times; these are from long ago.
+    for file in (path, tmp_path / "paint.mtl"):
+        os.utime(file, ns=(1, 1))
+    readMesh(str(path))
+    if change is _change_conversion:
+        change(path, monkeypatch)
+    else:
+        change(path)
+    changed = _read_again(path, monkeypatch, fresh=True)
+    assert len(_entries(cache)) == 2
+    _assert_same(changed, _read_again(path, monkeypatch, fresh=False))
+
+
+@pytest.mark.parametrize(
+    "damage",
+    [lambda data: data[: len(data) // 2], lambda data: data[:-200] + b"\x7f" + data[-199:]],
+    ids=["truncated", "corrupt"],
+)
+def test_a_damaged_entry_is_read_afresh_and_replaced(tmp_path, cache, monkeypatch, damage):
+    path = _box(tmp_path, "box.dae")
+    fresh = readMesh(str(path))
+    (entry,) = _entries(cache)
+    kept = (cache / entry).read_bytes()
+    (cache / entry).write_bytes(damage(kept))
+    _assert_same(fresh, _read_again(path, monkeypatch, fresh=True))
+    assert (cache / entry).read_bytes() == kept
+
+
+@pytest.mark.parametrize("where", ["under a file", "/proc/marnox-mesh-cache"])
+def test_a_folder_that_cannot_be_written_is_passed_over(tmp_path, monkeypatch, where):
+    (tmp_path / "file").write_text("")
+    folder = tmp_path / "file" / "cache" if where == "under a file" else where
+    monkeypatch.setenv("MARNOX_MESH_CACHE", str(folder))
+    assert readMesh(str(_box(tmp_path, "box.dae"))).GetNumberOfCells() == 12
+
+
+def test_the_oldest_entries_leave_when_the_folder_outgrows_its_limit(tmp_path, cache, monkeypatch):
+    paths = [_box(tmp_path, f"box{index}.stl") for index in range(3)]
+    readMesh(str(paths[0]))
+    (first,) = _entries(cache)
+    os.utime(cache / first, ns=(1, 1))
+    monkeypatch.setattr(disk_cache, "SIZE_LIMIT", 2 * os.path.getsize(cache / first))
+    for path in paths[1:]:
+        readMesh(str(path))
+    assert len(_entries(cache)) == 2 and first not in _entries(cache)
+
+
+# Reads a mesh; prints whether the Collada libraries were imported.
+_CHILD = """
+import sys
+from marnox.meshes import readMesh
+readMesh(sys.argv[1])
+print(sorted({"trimesh", "collada"} & set(sys.modules)))
+"""
+
+
+def test_processes_filling_one_entry_at_once_leave_it_whole(tmp_path, cache, monkeypatch):
+    path = _box(tmp_path, "box.dae")
+    environment = dict(os.environ, MARNOX_MESH_CACHE=str(cache))
+
+    def start():
+        return subprocess.Popen(
+            [sys.executable, "-c", _CHILD, str(path)],
+            stdout=subprocess.PIPE,
+            text=True,
+            env=environment,
+        )
+
+    children = [start() for _ in range(3)]
+    for child in children:
+        child.communicate(timeout=120)
+    assert [child.returncode for child in children] == [0, 0, 0]
+    assert sorted(os.listdir(cache)) == _entries(cache) and len(_entries(cache)) == 1
+    _assert_same(readMesh(str(path)), _read_again(path, monkeypatch, fresh=False))
+    # Once the entry is there, the Collada libraries are not even loaded.
+    assert start().communicate(timeout=120)[0].strip() == "[]"
