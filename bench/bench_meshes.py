@@ -177,14 +177,13 @@ def robot_rows():
     start = time.perf_counter()
     import collada  # noqa: F401
     import trimesh  # noqa: F401
-    import yourdfpy  # noqa: F401
 
     imports = time.perf_counter() - start
     timed = _Timed()
     readers, parse = dict(meshes._READERS), urdf._parse
     for ending, reader in readers.items():
         meshes._READERS[ending] = timed.wrap(f"reading {ending} meshes", reader)
-    urdf._parse = timed.wrap("parsing the URDF (yourdfpy)", parse)
+    urdf._parse = timed.wrap("parsing the URDF", parse)
     try:
         start = time.perf_counter()
         robot = Robot.fromURDF(str(path))
@@ -199,7 +198,7 @@ def robot_rows():
     )
     case = f"fromURDF {name} ({size / 2**20:.0f} MiB of meshes, {triangles / 1e6:.2f}M triangles)"
     rows = [
-        ("importing yourdfpy, trimesh, pycollada (once)", format_seconds(imports), "-", 1.0, None),
+        ("importing trimesh, pycollada (once)", format_seconds(imports), "-", 1.0, None),
         (case, format_seconds(total), "-", 1.0, None),
     ]
     for label, seconds in sorted(timed.seconds.items(), key=lambda item: -item[1]):

@@ -150,22 +150,27 @@ def test_the_oldest_entries_leave_when_the_folder_outgrows_its_limit(tmp_path, c
     assert len(_entries(cache)) == 2 and first not in _entries(cache)
 
 
-# Reads a mesh; prints whether the Collada libraries were imported.
+# Loads a robot; prints whether the Collada libraries were imported.
 _CHILD = """
 import sys
-from marnox.meshes import readMesh
-readMesh(sys.argv[1])
+from marnox.robot import Robot
+Robot.fromURDF(sys.argv[1])
 print(sorted({"trimesh", "collada"} & set(sys.modules)))
 """
 
 
 def test_processes_filling_one_entry_at_once_leave_it_whole(tmp_path, cache, monkeypatch):
     path = _box(tmp_path, "box.dae")
+    robot = tmp_path / "robot.urdf"
+    robot.write_text(
+        "<robot name='r'><link name='a'><visual><geometry>"
+        "<mesh filename='box.dae'/></geometry></visual></link></robot>"
+    )
     environment = dict(os.environ, MARNOX_MESH_CACHE=str(cache))
 
     def start():
         return subprocess.Popen(
-            [sys.executable, "-c", _CHILD, str(path)],
+            [sys.executable, "-c", _CHILD, str(robot)],
             stdout=subprocess.PIPE,
             text=True,
             env=environment,
@@ -177,5 +182,5 @@ def test_processes_filling_one_entry_at_once_leave_it_whole(tmp_path, cache, mon
     assert [child.returncode for child in children] == [0, 0, 0]
     assert sorted(os.listdir(cache)) == _entries(cache) and len(_entries(cache)) == 1
     _assert_same(readMesh(str(path)), _read_again(path, monkeypatch, fresh=False))
-    # Once the entry is there, the Collada libraries are not even loaded.
+    # Once the entry is there, loading the robot does not even import the Collada libraries.
     assert start().communicate(timeout=120)[0].strip() == "[]"

@@ -1,14 +1,13 @@
 """Link trees built from URDF files: joints, visual geometry and colours.
 
-yourdfpy parses the file (its mesh loading stays off: meshes are read by
-``VisualMesh``, through the shared cache); this module checks the tree the
-file describes and turns it into ``Link`` objects.
+``_urdf_xml`` reads the file's elements (meshes are read by ``VisualMesh``,
+through the shared cache); this module checks the tree the file describes
+and turns it into ``Link`` objects.
 """
 
 from __future__ import annotations
 
 import contextlib
-import io
 import os
 from urllib.parse import unquote, urlparse
 
@@ -25,8 +24,9 @@ _JOINT_TYPES = {name: name for name in JOINT_TYPES} | {"floating": "fixed", "pla
 
 
 def _parse(path):
-    import yourdfpy
     from lxml import etree
+
+    from marnox._urdf_xml import robotFromXml
 
     if not os.path.exists(path):
         raise FileNotFoundError(2, "URDF file not found", path)
@@ -45,13 +45,7 @@ def _parse(path):
     try:
         # An infinite origin makes NaN in the matrix it becomes: refused later, naming the joint.
         with np.errstate(invalid="ignore", over="ignore"):
-            return yourdfpy.URDF.load(
-                io.BytesIO(etree.tostring(root)),
-                build_scene_graph=False,
-                build_collision_scene_graph=False,
-                load_meshes=False,
-                load_collision_meshes=False,
-            ).robot
+            return robotFromXml(root)
     except (ValueError, TypeError, AttributeError, KeyError, IndexError) as error:
         raise ValueError(
             f"{path}: not a readable URDF ({type(error).__name__}: {error})"

@@ -98,19 +98,11 @@ def store(name, polydata):
     try:
         os.makedirs(place, exist_ok=True)
         handle, temporary = tempfile.mkstemp(dir=place, prefix=".writing-", suffix=_ENDING)
-        os.close(handle)
-        writer = vtkXMLPolyDataWriter()
-        writer.SetInputData(polydata)
-        writer.SetDataModeToAppended()
-        writer.EncodeAppendedDataOff()
-        writer.SetCompressorTypeToNone()
-        writer.SetHeaderTypeToUInt64()
-        writer.SetFileName(temporary)
-        errors = ReaderErrors(writer)
-        if not writer.Write() or errors.messages:
-            return
-        with open(temporary, "r+b") as stream:
-            data = stream.read()
+        with open(handle, "wb") as stream:
+            data = _written(polydata)
+            if data is None:
+                return
+            stream.write(data)
             stream.write(b"\n<!-- marnox mesh %d %08x -->\n" % (len(data), zlib.crc32(data)))
         os.replace(temporary, os.path.join(place, name))
         temporary = None
@@ -120,6 +112,22 @@ def store(name, polydata):
     finally:
         if temporary is not None:
             _remove(temporary)
+
+
+def _written(polydata):
+    """``polydata`` as the bytes of an entry, or None when VTK cannot write it."""
+    writer = vtkXMLPolyDataWriter()
+    writer.SetInputData(polydata)
+    writer.SetDataModeToAppended()
+    writer.EncodeAppendedDataOff()
+    writer.SetCompressorTypeToNone()
+    writer.SetHeaderTypeToUInt64()
+    # Written in memory, so that the checksum needs no second pass over the disk.
+    writer.WriteToOutputStringOn()
+    errors = ReaderErrors(writer)
+    if not writer.Write() or errors.messages:
+        return None
+    return writer.GetOutputString()
 
 
 def _keepWithinLimit(place):
