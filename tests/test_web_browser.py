@@ -209,11 +209,13 @@ def test_the_timeline_slider_moves_the_picture_to_that_time(browser, tmp_path):
         try:
             browser.get(re.search(r"http://\S+/", process.stdout.readline()).group(0))
             play = browser.find_element("id", "play")
-            wait_for(lambda: play.is_displayed(), "the timeline")
-            if play.text == "pause":
-                play.click()
-            wait_for(lambda: play.text == "play", "the timeline to pause")
             clock = browser.find_element("id", "clock")
+            # The replay plays its two seconds once and stops at the end. Pausing it with the
+            # button instead races with that end: a click that lands just after it restarts it.
+            wait_for(
+                lambda: play.text == "play" and clock.text == "2.00 / 2.00 s",
+                "the replay to reach its end",
+            )
             for time_, magenta in [(1.0, True), (0.0, False), (1.5, True), (2.0, False)]:
                 browser.execute_script(
                     "const slider = document.getElementById('slider');"
