@@ -13,8 +13,7 @@ import argparse
 import os
 import sys
 
-from marnox._view_setup import check_port, check_size
-from marnox._view_setup import use_headless_window as _use_headless_window
+from marnox._view_setup import check_port, check_size, use_headless_window
 from marnox.constants import MX_IMAGE_FILE_EXT, MX_PROJECT_FILE_EXT
 
 EXIT_BAD_INPUT = 2
@@ -500,7 +499,7 @@ def main(argv=None):
     arguments = build_parser().parse_args(argv)
     try:
         if arguments.command == "demo":
-            _use_headless_window()
+            use_headless_window()
             robot = None
             if arguments.robot is not None:
                 robot = load_robot(arguments.robot, arguments.package_dir, arguments.joints)
@@ -513,20 +512,20 @@ def main(argv=None):
             else:
                 run_demo(arguments.out, robot)
         elif arguments.command == "render":
-            _use_headless_window()
+            use_headless_window()
             run_render(arguments.project, arguments.out, arguments.size, arguments.images)
         elif arguments.command == "replay" and arguments.serve:
-            _use_headless_window()
+            use_headless_window()
             run_replay_serve(
                 arguments.recording, arguments.host, arguments.port, arguments.speed, arguments.loop
             )
         elif arguments.command == "replay":
             run_replay(arguments.recording, arguments.speed, arguments.loop)
         elif arguments.command == "cameras":
-            _use_headless_window()
+            use_headless_window()
             run_cameras(arguments.project, arguments.out, arguments.camera, not arguments.no_labels)
         elif arguments.command == "serve":
-            _use_headless_window()
+            use_headless_window()
             run_serve(arguments.project, arguments.host, arguments.port, arguments.size)
         else:
             run_view(arguments.project)
