@@ -13,7 +13,7 @@ from vtkmodules.vtkRenderingCore import (
     vtkWindowToImageFilter,
 )
 
-from marnox import constants, visual
+from marnox import _actors, constants
 from marnox.behavior import Behavior
 from marnox.dynamics import Link, _Chain
 from marnox.item import Item
@@ -72,7 +72,7 @@ def builtActors(monkeypatch):
         built.append(actor)
         return actor
 
-    monkeypatch.setattr(visual, "vtkActor", countingActor)
+    monkeypatch.setattr(_actors, "vtkActor", countingActor)
     return built
 
 

@@ -9,7 +9,7 @@ from vtkmodules.util import numpy_support
 from vtkmodules.vtkCommonCore import vtkPoints, vtkUnsignedCharArray
 from vtkmodules.vtkCommonDataModel import vtkCellArray, vtkPolyData
 
-from marnox.visual import VisualElement, _scaledActor
+from marnox.visual import VisualElement, _pipelines
 
 # White cells around the marker's black border, as OpenCV's detectors need a quiet zone.
 MARGIN_CELLS = 1
@@ -150,7 +150,7 @@ class VisualMarkerPlate(VisualElement):
 
     def _createActor(self):
         surface = _unitPlate(self._dictionary, self._markerId)
-        actor = _scaledActor(surface, (self._size, self._size, self._thickness))
+        actor = _pipelines().scaledActor(surface, (self._size, self._size, self._thickness))
         mapper = actor.GetMapper()
         mapper.SetScalarModeToUseCellData()
         mapper.SetColorModeToDirectScalars()

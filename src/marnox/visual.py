@@ -7,22 +7,12 @@ actor is built when first asked for.
 
 from __future__ import annotations
 
-import functools
 import os
 
 import numpy as np
-
-# Registers the OpenGL overrides: mappers and actors created before this
-# import are abstract and would draw nothing in any renderer.
-import vtkmodules.vtkRenderingOpenGL2  # noqa: F401
 from vtkmodules.util import numpy_support
 from vtkmodules.vtkCommonCore import vtkPoints, vtkUnsignedCharArray
 from vtkmodules.vtkCommonDataModel import vtkCellArray, vtkPolyData
-from vtkmodules.vtkCommonTransforms import vtkTransform
-from vtkmodules.vtkFiltersCore import vtkTubeFilter
-from vtkmodules.vtkFiltersGeneral import vtkTransformFilter
-from vtkmodules.vtkFiltersSources import vtkCubeSource, vtkCylinderSource, vtkSphereSource
-from vtkmodules.vtkRenderingCore import vtkActor, vtkPolyDataMapper
 
 from marnox import _checks
 from marnox.constants import DEFAULT_GREY
@@ -32,67 +22,12 @@ from marnox.pose import _IDENTITY
 _EMPTY_IDS = np.zeros(0, dtype=np.int64)
 
 
-def _mappedActor(algorithm):
-    # An output port does not keep its algorithm alive: connect it while the
-    # caller still holds the algorithm; from then on the pipeline holds it.
-    mapper = vtkPolyDataMapper()
-    mapper.SetInputConnection(algorithm.GetOutputPort())
-    actor = vtkActor()
-    actor.SetMapper(mapper)
-    return actor
+def _pipelines():
+    # The actor-building module loads with the first actor, so that reading
+    # or saving a cell never loads VTK's rendering (see marnox._actors).
+    from marnox import _actors
 
-
-def _scaledActor(polydata, scale):
-    mapper = vtkPolyDataMapper()
-    mapper.SetInputData(polydata)
-    actor = vtkActor()
-    actor.SetMapper(mapper)
-    # The actor's own scale applies before the pose in its user matrix.
-    actor.SetScale(*scale)
-    return actor
-
-
-def _detachedOutput(algorithm):
-    algorithm.Update()
-    surface = vtkPolyData()
-    # A copy of the output, so that the surface is not tied to the pipeline that made it.
-    surface.ShallowCopy(algorithm.GetOutput())
-    return surface
-
-
-# Every box, cylinder and sphere draws one of these few surfaces, sized by its
-# actor's scale. Shared data arrays keep the window's buffer cache to one entry
-# per kind; VTK searches that whole cache for each buffer it releases, so a
-# surface per element made taking a large scene down quadratic in its size.
-@functools.cache
-def _unitCube():
-    """Edges 1 long, centred on the origin."""
-    return _detachedOutput(vtkCubeSource())
-
-
-@functools.cache
-def _unitCylinder():
-    """Radius 1 and height 1, centred on the origin, along z."""
-    source = vtkCylinderSource()
-    source.SetRadius(1.0)
-    source.SetResolution(32)
-    # vtkCylinderSource runs along y; turn it onto z.
-    toZ = vtkTransform()
-    toZ.RotateX(90.0)
-    turn = vtkTransformFilter()
-    turn.SetTransform(toZ)
-    turn.SetInputConnection(source.GetOutputPort())
-    return _detachedOutput(turn)
-
-
-@functools.cache
-def _unitSphere():
-    """Radius 1, centred on the origin."""
-    source = vtkSphereSource()
-    source.SetRadius(1.0)
-    source.SetThetaResolution(24)
-    source.SetPhiResolution(16)
-    return _detachedOutput(source)
+    return _actors
 
 
 # The least length a shape is drawn with. VTK's sources made a shape with a zero
@@ -172,7 +107,7 @@ class VisualShape(VisualElement):
         self._opacity = float(opacity)
 
     def _createActor(self):
-        actor = _scaledActor(self._unitSurface(), self._unitScale())
+        actor = _pipelines().scaledActor(self._unitSurface(), self._unitScale())
         prop = actor.GetProperty()
         prop.SetColor(*self._color)
         prop.SetOpacity(self._opacity)
@@ -202,7 +137,7 @@ class VisualBox(VisualShape):
         self._size = _checks.finiteVector(size, "size")
 
     def _unitSurface(self):
-        return _unitCube()
+        return _pipelines().unitCube()
 
     def _unitScale(self):
         return _lengths(*self._size)
@@ -222,7 +157,7 @@ class VisualCylinder(VisualShape):
         self._height = _checks.finite(height, "height")
 
     def _unitSurface(self):
-        return _unitCylinder()
+        return _pipelines().unitCylinder()
 
     def _unitScale(self):
         return _lengths(self._radius, self._radius, self._height)
@@ -245,7 +180,7 @@ class VisualSphere(VisualShape):
         self._radius = _checks.finite(radius, "radius")
 
     def _unitSurface(self):
-        return _unitSphere()
+        return _pipelines().unitSphere()
 
     def _unitScale(self):
         return _lengths(self._radius, self._radius, self._radius)
@@ -283,7 +218,7 @@ class VisualMesh(VisualShape):
         self._polydata = readMesh(self._path)
 
     def _createActor(self):
-        actor = _scaledActor(self._polydata, self._scale)
+        actor = _pipelines().scaledActor(self._polydata, self._scale)
         mapper = actor.GetMapper()
         mapper.SetScalarVisibility(self._color is None)
         mapper.SetColorModeToDirectScalars()
@@ -339,12 +274,7 @@ class VisualCoordinate(VisualElement):
             np.array([[230, 40, 40], [40, 200, 40], [50, 80, 240]], dtype=np.uint8), deep=True
         )
         lines.GetCellData().SetScalars(colors)
-        tubes = vtkTubeFilter()
-        tubes.SetInputData(lines)
-        tubes.SetRadius(self._scale * 0.03)
-        tubes.SetNumberOfSides(12)
-        tubes.CappingOn()
-        actor = _mappedActor(tubes)
+        actor = _pipelines().tubeActor(lines, self._scale * 0.03)
         actor.GetMapper().SetScalarModeToUseCellData()
         return actor
 
@@ -368,10 +298,7 @@ class VisualTrajectory(VisualElement):
         self.setPositions(positions=np.zeros((0, 3)))
 
     def _createActor(self):
-        mapper = vtkPolyDataMapper()
-        mapper.SetInputData(self._polydata)
-        actor = vtkActor()
-        actor.SetMapper(mapper)
+        actor = _pipelines().polydataActor(self._polydata)
         prop = actor.GetProperty()
         prop.SetColor(*self._color)
         prop.SetLineWidth(self._width)
@@ -411,11 +338,8 @@ class VisualPointcloud(VisualElement):
         self.setPoints(pointcloud=np.zeros((0, 3)))
 
     def _createActor(self):
-        mapper = vtkPolyDataMapper()
-        mapper.SetInputData(self._polydata)
-        mapper.SetScalarModeToUsePointData()
-        actor = vtkActor()
-        actor.SetMapper(mapper)
+        actor = _pipelines().polydataActor(self._polydata)
+        actor.GetMapper().SetScalarModeToUsePointData()
         prop = actor.GetProperty()
         prop.SetColor(*self._color)
         prop.SetPointSize(self._pointSize)

@@ -16,17 +16,13 @@ from __future__ import annotations
 
 import ctypes
 import errno
+import importlib
 import os
 import stat
 import weakref
 
 from marnox.meshes import disk_cache
 from marnox.meshes._reading import MeshError, checkCells
-from marnox.meshes.collada import readCollada
-from marnox.meshes.gltf import readGltf
-from marnox.meshes.obj import materialLibraries, readObj
-from marnox.meshes.ply import readPly
-from marnox.meshes.stl import readStl
 
 MESH_ENDINGS = (".stl", ".obj", ".ply", ".gltf", ".glb", ".dae")
 
@@ -71,7 +67,7 @@ def readMesh(path):
 
 def _readFile(path, ending, resolved):
     try:
-        polydata = _READERS[ending](resolved)
+        polydata = _formatFunction(_READERS[ending])(resolved)
         checkCells(polydata)
     except MeshError as error:
         raise ValueError(f"{path}: {error}") from error
@@ -86,9 +82,10 @@ def _diskEntry(key, ending):
     """The disk cache's name for the mesh, or None for a format not kept there."""
     if ending not in _KEPT_ON_DISK:
         return None
-    linked = _KEPT_ON_DISK[ending]
+    lister = _KEPT_ON_DISK[ending]
     try:
-        linked = [_fileKey(name) for name in linked(key[0])] if linked else []
+        names = _formatFunction(lister)(key[0]) if lister else ()
+        linked = [_fileKey(name) for name in names]
     except (OSError, ValueError):
         return None
     return disk_cache.entryName(key, linked)
@@ -117,13 +114,22 @@ def _releaseFreedMemory():
 # Reading these takes many times as long as reading the kept copy (Collada and
 # OBJ a hundred times, STL and PLY ten); glTF is read about as fast as the
 # copy, and draws on buffer files the key would have to follow.
-_KEPT_ON_DISK = {".stl": None, ".ply": None, ".obj": materialLibraries, ".dae": None}
+# An entry names the files besides the mesh that its colours come from.
+_KEPT_ON_DISK = {".stl": None, ".ply": None, ".obj": ("obj", "materialLibraries"), ".dae": None}
 
 _READERS = {
-    ".stl": readStl,
-    ".obj": readObj,
-    ".ply": readPly,
-    ".gltf": readGltf,
-    ".glb": readGltf,
-    ".dae": readCollada,
+    ".stl": ("stl", "readStl"),
+    ".obj": ("obj", "readObj"),
+    ".ply": ("ply", "readPly"),
+    ".gltf": ("gltf", "readGltf"),
+    ".glb": ("gltf", "readGltf"),
+    ".dae": ("collada", "readCollada"),
 }
+
+
+def _formatFunction(name):
+    # A format's module, and the VTK readers it needs, load with the first
+    # file of that format: a robot whose meshes all come from the disk cache
+    # loads none, which would take longer than reading the cached robot.
+    module, function = name
+    return getattr(importlib.import_module("marnox.meshes." + module), function)

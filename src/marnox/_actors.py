@@ -1,0 +1,97 @@
+"""The VTK pipelines behind the visual elements, from surface to actor.
+
+Loaded with the first actor an element builds, not with ``marnox.visual``:
+VTK's rendering and filter modules take longer to load than a robot whose
+meshes are cached takes to read, and a script that only reads or saves a
+cell never draws it.
+"""
+
+from __future__ import annotations
+
+import functools
+
+# Registers the OpenGL overrides: mappers and actors created before this
+# import are abstract and would draw nothing in any renderer.
+import vtkmodules.vtkRenderingOpenGL2  # noqa: F401
+from vtkmodules.vtkCommonDataModel import vtkPolyData
+from vtkmodules.vtkCommonTransforms import vtkTransform
+from vtkmodules.vtkFiltersCore import vtkTubeFilter
+from vtkmodules.vtkFiltersGeneral import vtkTransformFilter
+from vtkmodules.vtkFiltersSources import vtkCubeSource, vtkCylinderSource, vtkSphereSource
+from vtkmodules.vtkRenderingCore import vtkActor, vtkPolyDataMapper
+
+
+def polydataActor(polydata):
+    """An actor drawing ``polydata`` as it is, shared, not copied."""
+    mapper = vtkPolyDataMapper()
+    mapper.SetInputData(polydata)
+    actor = vtkActor()
+    actor.SetMapper(mapper)
+    return actor
+
+
+def scaledActor(polydata, scale):
+    """An actor drawing ``polydata`` scaled by ``(x, y, z)`` along its own axes."""
+    actor = polydataActor(polydata)
+    # The actor's own scale applies before the pose in its user matrix.
+    actor.SetScale(*scale)
+    return actor
+
+
+def tubeActor(lines, radius):
+    """An actor drawing the polylines of ``lines`` as capped tubes of ``radius``."""
+    tubes = vtkTubeFilter()
+    tubes.SetInputData(lines)
+    tubes.SetRadius(radius)
+    tubes.SetNumberOfSides(12)
+    tubes.CappingOn()
+    # An output port does not keep its algorithm alive: connect it while
+    # ``tubes`` is still held here; from then on the pipeline holds it.
+    mapper = vtkPolyDataMapper()
+    mapper.SetInputConnection(tubes.GetOutputPort())
+    actor = vtkActor()
+    actor.SetMapper(mapper)
+    return actor
+
+
+def _detachedOutput(algorithm):
+    algorithm.Update()
+    surface = vtkPolyData()
+    # A copy of the output, so that the surface is not tied to the pipeline that made it.
+    surface.ShallowCopy(algorithm.GetOutput())
+    return surface
+
+
+# Every box, cylinder and sphere draws one of these few surfaces, sized by its
+# actor's scale. Shared data arrays keep the window's buffer cache to one entry
+# per kind; VTK searches that whole cache for each buffer it releases, so a
+# surface per element made taking a large scene down quadratic in its size.
+@functools.cache
+def unitCube():
+    """Edges 1 long, centred on the origin."""
+    return _detachedOutput(vtkCubeSource())
+
+
+@functools.cache
+def unitCylinder():
+    """Radius 1 and height 1, centred on the origin, along z."""
+    source = vtkCylinderSource()
+    source.SetRadius(1.0)
+    source.SetResolution(32)
+    # vtkCylinderSource runs along y; turn it onto z.
+    toZ = vtkTransform()
+    toZ.RotateX(90.0)
+    turn = vtkTransformFilter()
+    turn.SetTransform(toZ)
+    turn.SetInputConnection(source.GetOutputPort())
+    return _detachedOutput(turn)
+
+
+@functools.cache
+def unitSphere():
+    """Radius 1, centred on the origin."""
+    source = vtkSphereSource()
+    source.SetRadius(1.0)
+    source.SetThetaResolution(24)
+    source.SetPhiResolution(16)
+    return _detachedOutput(source)
