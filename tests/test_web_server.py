@@ -285,22 +285,29 @@ def test_a_stalled_browser_does_not_hold_back_the_others(view):
 
 def test_frames_are_sent_only_when_the_picture_changed(view):
     async def client():
+        received = []
         async with aiohttp.ClientSession() as session:
             async with session.ws_connect(view.url + "ws") as socket:
-                # The frames kept from earlier, then the cell as it is now, then silence
-                # while the loop keeps calling update() on a cell that does not change.
-                for _ in range(6):
+                # The views, the cell as it is now, then silence while the loop keeps
+                # calling update() on a cell that does not change.
+                while len(received) < 6:
                     try:
                         message = await socket.receive(timeout=2)
                     except asyncio.TimeoutError:
-                        return True
-                    if message.type != aiohttp.WSMsgType.BINARY:
-                        continue
-                    view_name = VIEW_NAMES[message.data[0]]
-                    await socket.send_str(json.dumps({"type": "ack", "view": view_name}))
-                return False
+                        break
+                    if message.type == aiohttp.WSMsgType.BINARY:
+                        view_name = VIEW_NAMES[message.data[0]]
+                        received.append(view_name)
+                        await socket.send_str(json.dumps({"type": "ack", "view": view_name}))
+                    elif message.type == aiohttp.WSMsgType.TEXT:
+                        received.append(json.loads(message.data)["type"])
+                    else:
+                        received.append(message.type.name)
+                        break
+        return received
 
-    assert run_client(view, client)
+    received = run_client(view, client)
+    assert sorted(received) == ["images", "views", "workspace"], received
 
 
 def test_a_vanished_browser_is_forgotten(view):
