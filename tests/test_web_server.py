@@ -487,6 +487,8 @@ def test_half_sent_requests_take_neither_the_owners_descriptors_nor_the_log(tmp_
                 connection.close()
             child.stdin.close()
             assert child.wait(timeout=60) == 0
-            assert "out of system resource" not in child.stderr.read()
+            # asyncio accepts a whole batch of waiting connections before any is refused, so
+            # a burst may still run out for a moment: that is said once, not per client.
+            assert child.stderr.read().count("out of system resource") <= 1
         finally:
             child.kill()
