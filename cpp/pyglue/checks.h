@@ -1,4 +1,5 @@
-// checks.h: the argument checks both extensions make: exact types and file-name endings.
+// checks.h: the checks both extensions make: exact types, what a hook returns, file-name
+// endings.
 #pragma once
 
 #include "calls.h"
@@ -18,6 +19,18 @@ inline void require_exact_type(nb::handle value, PyTypeObject* type, const char*
     if (Py_TYPE(value.ptr()) != type)
         raise(PyExc_TypeError, "Argument '%.200s' has incorrect type (expected %.200s, got %.200s)",
               argument, type->tp_name, Py_TYPE(value.ptr())->tp_name);
+}
+
+/// Refuses a `value` that is not an instance of `type` with TypeError
+/// "_getActor() must return a vtkProp, not str" (`source` "_getActor()", `expected` "vtkProp").
+inline void require_instance(nb::handle value, nb::handle type, const char* source,
+                             const char* expected) {
+    int is_instance = PyObject_IsInstance(value.ptr(), type.ptr());
+    if (is_instance < 0)
+        raise_current();
+    if (!is_instance)
+        raise(PyExc_TypeError, "%.200s must return a %.200s, not %.200s", source, expected,
+              Py_TYPE(value.ptr())->tp_name);
 }
 
 /// What a failing `assert` raises: AssertionError without a message.

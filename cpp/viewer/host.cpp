@@ -66,12 +66,8 @@ void require_window_thread(nb::handle self, const char* operation) {
 
 nb::object checked_renderer(const Call& call) {
     nb::object renderer = pyglue::call_method(call.self(), method::get_renderer);
-    int is_renderer = PyObject_IsInstance(renderer.ptr(), call.global(global::vtk_renderer).ptr());
-    if (is_renderer < 0)
-        pyglue::raise_current();
-    if (!is_renderer)
-        pyglue::raise(PyExc_TypeError, "_getRenderer() must return a vtkRenderer, not %.200s",
-                      Py_TYPE(renderer.ptr())->tp_name);
+    pyglue::require_instance(renderer, call.global(global::vtk_renderer), "_getRenderer()",
+                             "vtkRenderer");
     return renderer;
 }
 

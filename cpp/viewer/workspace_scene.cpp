@@ -23,14 +23,8 @@ const Name append{"append"};
 
 /// Refuses with TypeError an `actor` that is neither a vtkProp nor None.
 void require_prop(const Call& call, nb::handle actor) {
-    if (actor.is_none())
-        return;
-    int is_prop = PyObject_IsInstance(actor.ptr(), call.global(global::vtk_prop).ptr());
-    if (is_prop < 0)
-        pyglue::raise_current();
-    if (!is_prop)
-        pyglue::raise(PyExc_TypeError, "_getActor() must return a vtkProp, not %.200s",
-                      Py_TYPE(actor.ptr())->tp_name);
+    if (!actor.is_none())
+        pyglue::require_instance(actor, call.global(global::vtk_prop), "_getActor()", "vtkProp");
 }
 
 }  // namespace
