@@ -392,6 +392,16 @@ def run_serve(project_file, host, port, size):
     )
 
 
+def _add_project_argument(parser):
+    parser.add_argument("project", metavar="PROJECT", help="project file (*.mxproj)")
+
+
+def _add_size_option(parser):
+    parser.add_argument(
+        "--size", nargs=2, type=int, default=DEFAULT_SIZE, metavar=("W", "H"), help="pixels"
+    )
+
+
 def _add_address_options(parser):
     parser.add_argument("--host", default="127.0.0.1", help="address to listen on")
     parser.add_argument("--port", type=int, default=8080, help="TCP port (0: any free port)")
@@ -424,7 +434,6 @@ def build_parser():
     demo.add_argument(
         "--joints", nargs="+", default=[], metavar="NAME=VALUE", help="joint positions"
     )
-
     demo.add_argument(
         "--record",
         metavar="FILE",
@@ -450,11 +459,9 @@ def build_parser():
         description="Load a project file and write its workspace view (and, with --images, "
         "its image grid) as PNG files, off screen.",
     )
-    render.add_argument("project", metavar="PROJECT", help="project file (*.mxproj)")
+    _add_project_argument(render)
     render.add_argument("-o", "--out", metavar="OUT.png", help="workspace picture")
-    render.add_argument(
-        "--size", nargs=2, type=int, default=DEFAULT_SIZE, metavar=("W", "H"), help="pixels"
-    )
+    _add_size_option(render)
     render.add_argument("--images", metavar="OUT.png", help="also write the image grid here")
 
     cameras = commands.add_parser(
@@ -464,7 +471,7 @@ def build_parser():
         "NAME-depth.png (16-bit millimetres along the camera's axis, 0 where nothing) and "
         "NAME-labels.png (16-bit, the label's number in labels.json, 0 where nothing).",
     )
-    cameras.add_argument("project", metavar="PROJECT", help="project file (*.mxproj)")
+    _add_project_argument(cameras)
     cameras.add_argument("--out", default=".", metavar="DIR", help="output folder")
     cameras.add_argument(
         "--camera", action="append", default=[], metavar="NAME", help="only this camera"
@@ -477,7 +484,7 @@ def build_parser():
         description="Open a project file in the interactive workspace window; returns when "
         "the window is closed.",
     )
-    view.add_argument("project", metavar="PROJECT", help="project file (*.mxproj)")
+    _add_project_argument(view)
 
     serve = commands.add_parser(
         "serve",
@@ -486,11 +493,9 @@ def build_parser():
         "and zooms it) and image grid to web browsers until interrupted. Anyone who can reach "
         "the port can watch the cell and move the view's camera.",
     )
-    serve.add_argument("project", metavar="PROJECT", help="project file (*.mxproj)")
+    _add_project_argument(serve)
     _add_address_options(serve)
-    serve.add_argument(
-        "--size", nargs=2, type=int, default=DEFAULT_SIZE, metavar=("W", "H"), help="pixels"
-    )
+    _add_size_option(serve)
     return parser
 
 
