@@ -185,3 +185,17 @@ def read_in_child():
     reader = MeshReaderProcess()
     yield reader
     reader.close()
+
+
+@pytest.fixture(scope="session")
+def sample_cell_file(tmp_path_factory):
+    """The sample cell saved as a project file, for tests that only read it."""
+    from marnox.constants import MX_PROJECT_FILE_EXT
+    from marnox.project import Project
+    from marnox.sample import build_sample_cell
+
+    project = Project()
+    build_sample_cell(project)
+    path = str(tmp_path_factory.mktemp("cell") / ("sample-cell" + MX_PROJECT_FILE_EXT))
+    project.save(path)
+    return path

@@ -8,19 +8,9 @@ import pytest
 from marnox.cli import main
 from marnox.constants import MX_PROJECT_FILE_EXT
 from marnox.project import Project
-from marnox.sample import build_sample_cell
 from marnox.viewer import CameraRenderer
 
 cv2 = pytest.importorskip("cv2", reason="OpenCV (the test extra) reads the 16-bit PNGs")
-
-
-@pytest.fixture(scope="module")
-def cell(tmp_path_factory):
-    project = Project()
-    build_sample_cell(project)
-    path = str(tmp_path_factory.mktemp("cell") / ("cell" + MX_PROJECT_FILE_EXT))
-    project.save(path)
-    return path
 
 
 @pytest.mark.parametrize(
@@ -30,10 +20,12 @@ def cell(tmp_path_factory):
         (["--camera", "camera_2", "--no-labels"], ["camera_2"], False),
     ],
 )
-def test_cameras_writes_colour_depth_and_labels(cell, tmp_path, capsys, options, cameras, labels):
-    assert main(["cameras", cell, "--out", str(tmp_path), *options]) == 0
+def test_cameras_writes_colour_depth_and_labels(
+    sample_cell_file, tmp_path, capsys, options, cameras, labels
+):
+    assert main(["cameras", sample_cell_file, "--out", str(tmp_path), *options]) == 0
     project = Project()
-    project.load(cell)
+    project.load(sample_cell_file)
     renderer = CameraRenderer(project)
     for frame in renderer.render(cameras):
         color = cv2.imread(str(tmp_path / f"{frame.name}.png"), cv2.IMREAD_UNCHANGED)
@@ -56,17 +48,17 @@ def test_cameras_writes_colour_depth_and_labels(cell, tmp_path, capsys, options,
         assert {"arm/base", "table/red_box", "camera_1"} <= set(numbered.values())
 
 
-def test_bad_camera_input_is_one_line_and_status_2(cell, tmp_path, capsys):
+def test_bad_camera_input_is_one_line_and_status_2(sample_cell_file, tmp_path, capsys):
     project = Project()
-    project.load(cell)
+    project.load(sample_cell_file)
     project.workspace().getCameras()["camera_1"].setIntrinsics((0, 480, 500, 500, 320, 240))
     broken = str(tmp_path / ("broken" + MX_PROJECT_FILE_EXT))
     project.save(broken)
     for arguments in (
-        ["cameras", cell, "--camera", "nope"],
+        ["cameras", sample_cell_file, "--camera", "nope"],
         ["cameras", broken, "--out", str(tmp_path)],
         ["cameras", str(tmp_path / "missing.mxproj")],
-        ["cameras", cell, "--out", cell],
+        ["cameras", sample_cell_file, "--out", sample_cell_file],
     ):
         assert main(arguments) == 2
         err = capsys.readouterr().err

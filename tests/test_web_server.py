@@ -371,15 +371,6 @@ def test_update_from_another_thread_is_refused(view):
             pool.submit(view.update).result()
 
 
-@pytest.fixture(scope="module")
-def project_file(tmp_path_factory):
-    project = Project()
-    build_sample_cell(project)
-    path = str(tmp_path_factory.mktemp("cell") / ("cell" + MX_PROJECT_FILE_EXT))
-    project.save(path)
-    return path
-
-
 def serve(*arguments):
     return subprocess.Popen(
         [sys.executable, "-m", "marnox", "serve", *arguments],
@@ -389,9 +380,9 @@ def serve(*arguments):
     )
 
 
-def test_serve_prints_the_url_and_ends_cleanly_on_ctrl_c(project_file):
+def test_serve_prints_the_url_and_ends_cleanly_on_ctrl_c(sample_cell_file):
     # Leaving the block closes the pipes and waits for the process.
-    with serve(project_file, "--port", "0", "--size", "160", "100") as process:
+    with serve(sample_cell_file, "--port", "0", "--size", "160", "100") as process:
         try:
             line = process.stdout.readline()
             url = re.search(r"http://127\.0\.0\.1:\d+/", line).group(0)
@@ -426,8 +417,10 @@ def busy_port():
     ],
     ids=["port in use", "foreign host", "bad port", "bad size", "huge size", "no host", "missing"],
 )
-def test_serve_refuses_what_it_cannot_do_in_one_line(project_file, busy_port, arguments, reason):
-    with serve(*arguments(project_file, busy_port)) as process:
+def test_serve_refuses_what_it_cannot_do_in_one_line(
+    sample_cell_file, busy_port, arguments, reason
+):
+    with serve(*arguments(sample_cell_file, busy_port)) as process:
         stdout, stderr = process.communicate(timeout=120)
     assert process.returncode == 2
     assert stderr.count("\n") == 1 and stderr.startswith("marnox: error: ") and reason in stderr
