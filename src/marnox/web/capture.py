@@ -5,6 +5,7 @@ from __future__ import annotations
 import numpy as np
 import simplejpeg
 from vtkmodules.util.numpy_support import vtk_to_numpy
+from vtkmodules.vtkIOImage import vtkPNGWriter
 from vtkmodules.vtkRenderingCore import vtkWindowToImageFilter
 
 from marnox.viewer import releaseSharedProps
@@ -43,13 +44,7 @@ class FrameGrabber:
             self._scale, self._drawn_size = scale, size
         return self._drawn_size
 
-    def grab(self, scale=1.0):
-        """The window as JPEG bytes, or None when it shows what the last grab showed.
-
-        Below a ``scale`` of 1 the window is drawn as :meth:`resize` says and encoded at a
-        lower quality, for a camera in motion.
-        """
-        size = self.resize(scale)
+    def _draw(self):
         # The filter draws the window before reading it, and only if it was modified. Props
         # that another window shows too (the user's own viewer of the project, another web
         # view) are let go of first: on EGL and OSMesa, a frame that finds their buffers in
@@ -57,6 +52,25 @@ class FrameGrabber:
         releaseSharedProps(self._window)
         self._capture.Modified()
         self._capture.Update()
+
+    def png(self):
+        """The window drawn anew at its full size, as PNG bytes: for a picture that is kept."""
+        self.resize(1.0)
+        self._draw()
+        writer = vtkPNGWriter()
+        writer.WriteToMemoryOn()
+        writer.SetInputData(self._capture.GetOutput())
+        writer.Write()
+        return vtk_to_numpy(writer.GetResult()).tobytes()
+
+    def grab(self, scale=1.0):
+        """The window as JPEG bytes, or None when it shows what the last grab showed.
+
+        Below a ``scale`` of 1 the window is drawn as :meth:`resize` says and encoded at a
+        lower quality, for a camera in motion.
+        """
+        size = self.resize(scale)
+        self._draw()
         image = self._capture.GetOutput()
         columns, rows, _ = image.GetDimensions()
         # VTK's rows go bottom-up; the copy turns them over and is kept for the comparison.
@@ -70,3 +84,22 @@ class FrameGrabber:
         if size == self._size:
             return simplejpeg.encode_jpeg(pixels, JPEG_QUALITY, "RGB", "420")
         return simplejpeg.encode_jpeg(pixels, MOVING_JPEG_QUALITY, "RGB", "420", fastdct=True)
+
+
+class SeenImages:
+    """Whether the images given differ from those an image grid last drew: the grid shows
+    nothing else, and drawing it to find out costs far more."""
+
+    def __init__(self):
+        self._drawn = None
+
+    def changed(self, images):
+        drawn = self._drawn
+        if drawn is not None and len(images) == len(drawn):
+            if all(
+                a.dtype == b.dtype and np.array_equal(a, b)
+                for a, b in zip(images, drawn, strict=True)
+            ):
+                return False
+        self._drawn = [np.array(image) for image in images]
+        return True

@@ -6,13 +6,11 @@ import threading
 import time
 from typing import Optional, Tuple
 
-import numpy as np
-
 from marnox._view_setup import check_port, check_size, use_headless_window
 from marnox.project import Project
 from marnox.viewer import ImageViewer, WorkspaceViewer
 from marnox.web import camera
-from marnox.web.capture import FrameGrabber
+from marnox.web.capture import FrameGrabber, SeenImages
 from marnox.web.messages import VIEW_NAMES
 from marnox.web.moves import PendingMoves
 from marnox.web.resolution import Resolution
@@ -88,8 +86,7 @@ class WebView:
         self._resolution = Resolution()
         # Whether browsers were last sent a workspace frame of reduced size.
         self._reduced = False
-        # The images that the image grid's last frame showed.
-        self._images_drawn = None
+        self._seen_images = SeenImages()
         self._activity = threading.Event()
         views = {name: viewer._size for name, viewer in zip(VIEW_NAMES, viewers, strict=False)}
         self._timeline, self._announced = timeline, None
@@ -160,18 +157,7 @@ class WebView:
                     self._reduced = scale < 1.0
 
     def _images_changed(self):
-        """Whether the system's images differ from those the image grid last drew: the
-        grid shows nothing else, and drawing it to find out costs far more."""
-        images = self._project.system().images()
-        drawn = self._images_drawn
-        if drawn is not None and len(images) == len(drawn):
-            if all(
-                a.dtype == b.dtype and np.array_equal(a, b)
-                for a, b in zip(images, drawn, strict=True)
-            ):
-                return False
-        self._images_drawn = [np.array(image) for image in images]
-        return True
+        return self._seen_images.changed(self._project.system().images())
 
     def wait(self, timeout: Optional[float] = None) -> bool:
         """Block until a browser connects, leaves, moves the camera or is ready for a frame.
