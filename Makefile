@@ -15,7 +15,7 @@ build/.deps: tools/install-deps.sh pyproject.toml
 	@mkdir -p build && touch $@
 
 build/.installed: build/.deps $(SOURCES)
-	$(PYTHON) -m pip install -q --disable-pip-version-check --no-build-isolation ".[test,web]"
+	$(PYTHON) -m pip install -q --disable-pip-version-check --no-build-isolation ".[test,web,notebook]"
 	@touch $@
 
 demo: build/.installed

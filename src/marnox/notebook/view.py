@@ -1,0 +1,285 @@
+"""View: the live view of a cell as a Jupyter widget, its frames carried by the kernel's own
+widget channel."""
+
+from __future__ import annotations
+
+import asyncio
+import base64
+import json
+import logging
+import threading
+import time
+from importlib import resources
+from typing import Optional, Tuple
+
+import anywidget
+import traitlets
+
+from marnox._view_setup import check_size, use_headless_window
+from marnox.project import Project
+from marnox.viewer import ImageViewer, WorkspaceViewer
+from marnox.web import camera
+from marnox.web.capture import FrameGrabber, SeenImages
+from marnox.web.messages import VIEW_NAMES, BadMessage, parse
+from marnox.web.moves import PendingMoves
+from marnox.web.resolution import Resolution
+from marnox.web.timeline import Timeline
+
+LOG = logging.getLogger("marnox.notebook")
+# While a cell runs, the kernel reads no widget messages, so no acknowledgement can come:
+# update() then sends the next frame once the last one had this long to be drawn.
+FRAME_SECONDS_IN_A_CELL = 1 / 20
+# How often a playing timeline moves the picture on while the kernel is idle.
+TIMELINE_FRAME_SECONDS = 1 / 30
+
+
+def open_workspace_viewer(project, size):
+    """An off-screen workspace viewer of ``project`` as the web view shows it."""
+    viewer = WorkspaceViewer(size=size, trajectory=True, pointcloud=True)
+    viewer.setProject(project)
+    viewer.init(offscreen=True)
+    # init fits the whole scene with a generous margin; come a little closer.
+    viewer.zoom(1.2)
+    return viewer
+
+
+class View(anywidget.AnyWidget):
+    """The workspace view of ``project`` (and its image grid) as a Jupyter widget.
+
+    Both views are drawn in the kernel, off screen, and their frames travel through the
+    kernel's widget channel: no port, no server, so the view works wherever the notebook
+    does (JupyterLab, Notebook 7, VS Code, JupyterHub, a kernel on another machine). The
+    mouse steers the workspace view as on the web page: left drag turns, middle or shift +
+    left drag pans, the wheel zooms, a double click goes back to the first camera. While
+    the camera moves, frames have fewer pixels; at rest the full frame follows.
+
+    Displaying the view also puts a PNG of its picture into the output, so a saved notebook
+    shows the cell where no kernel runs (nbconvert's HTML, GitHub).
+
+    VTK is not thread-safe: the thread that creates the view (the kernel's) is the one that
+    must call :meth:`update` and :meth:`close`. The mouse is taken while the kernel is idle
+    (or awaiting in an async cell); a loop in a running cell shows what it changes with
+    :meth:`update`, and the mouse's moves apply once the cell ends.
+
+    Args:
+        project: the cell to show; its system's live data is shown as it changes.
+        size: (width, height) of the workspace view in pixels; the image grid gets half of each.
+        images: also show the image grid.
+        timeline: a :class:`~marnox.web.timeline.Timeline` for a recording being replayed: the
+            view shows a play button and a slider for it, and subclasses put the project at
+            ``timeline.now()`` in :meth:`_follow_timeline`.
+
+    Example::
+
+        view = View(project)
+        view                      # the last line of a cell shows it
+        for cloud in clouds:      # later, in a loop
+            project.system().setPointcloud(cloud)
+            view.update()
+    """
+
+    _esm = resources.files("marnox.notebook").joinpath("view.js").read_text(encoding="utf-8")
+    _css = resources.files("marnox.notebook").joinpath("view.css").read_text(encoding="utf-8")
+    _views = traitlets.List().tag(sync=True)
+    _has_timeline = traitlets.Bool(False).tag(sync=True)
+
+    def __init__(
+        self,
+        project: Project,
+        size: Tuple[int, int] = (960, 600),
+        images: bool = True,
+        timeline: Optional[Timeline] = None,
+    ) -> None:
+        size = check_size(size)
+        use_headless_window()
+        self._owner = threading.get_ident()
+        self._closed = False
+        self._displayed = False
+        viewers = self._viewers = [open_workspace_viewer(project, size)]
+        try:
+            if images:
+                image_viewer = ImageViewer(size=(max(size[0] // 2, 1), max(size[1] // 2, 1)))
+                image_viewer.setProject(project)
+                image_viewer.init(offscreen=True)
+                viewers.append(image_viewer)
+            views = [
+                {"name": name, "size": list(viewer._size)}
+                for name, viewer in zip(VIEW_NAMES, viewers, strict=False)
+            ]
+            super().__init__(_views=views, _has_timeline=timeline is not None)
+        except BaseException:
+            self._closed = True
+            for viewer in viewers:
+                viewer.stop()
+            raise
+        self._project = project
+        self.workspace_viewer = viewers[0]
+        self.image_viewer = viewers[1] if images else None
+        self._names = tuple(VIEW_NAMES[: len(viewers)])
+        self._grabbers = [FrameGrabber(viewer._window) for viewer in viewers]
+        self._start_camera = camera.home(self.workspace_viewer._cam)
+        self._aspect = size[0] / size[1]
+        self._moves = PendingMoves()
+        self._resolution = Resolution()
+        self._seen_images = SeenImages()
+        self._timeline, self._announced = timeline, None
+        # Per view: when its unacknowledged frame was sent (None: the front end may take one),
+        # and that frame, for a front end that shows the view anew.
+        self._sent_at = [None] * len(viewers)
+        self._latest = [None] * len(viewers)
+        self._lock = threading.Lock()
+        # The kernel's event loop, which draws for the mouse while no cell runs; without one
+        # (a plain script) only update() draws.
+        try:
+            self._loop = asyncio.get_running_loop()
+        except RuntimeError:
+            self._loop = None
+        self._wake_handle = None
+        self.on_msg(self._receive)
+
+    # The kernel's thread.
+
+    def update(self) -> None:
+        """Redraw what changed since the last call and send it; never waits for the browser.
+
+        Call it from a loop after changing the project's data. With no browser showing the
+        view, it costs little more than the viewers' ``render()`` and a compare.
+        """
+        self._check_thread("update")
+        if self._closed:
+            raise RuntimeError("update() on a closed notebook view")
+        # Once shown, the front end draws what it is sent even while the cell runs.
+        self._draw(time.monotonic() - FRAME_SECONDS_IN_A_CELL if self._displayed else None)
+
+    def close(self) -> None:
+        """Close the widget everywhere it is shown and release both viewers' windows."""
+        self._check_thread("close")
+        if self._closed:
+            return
+        self._closed = True
+        if self._wake_handle is not None:
+            self._wake_handle.cancel()
+        try:
+            super().close()
+        finally:
+            for viewer in self._viewers:
+                viewer.stop()
+
+    def __del__(self):
+        # ipywidgets closes a collected widget; VTK's windows can only be let go of on their
+        # own thread.
+        if threading.get_ident() == self._owner and not self._closed:
+            self.close()
+
+    def _repr_mimebundle_(self, **kwargs):
+        data, metadata = super()._repr_mimebundle_(**kwargs)
+        if not self._closed:
+            self._check_thread("display")
+            self._displayed = True
+            self.workspace_viewer.render()
+            data["image/png"] = base64.b64encode(self._grabbers[0].png()).decode("ascii")
+        return data, metadata
+
+    def _follow_timeline(self):
+        """Put the project where the timeline stands; the caller's job unless a subclass
+        knows the recording."""
+
+    def _draw(self, taken_before):
+        """Apply the mouse's moves, render, and send each view whose last frame was drawn
+        (or sent before ``taken_before``) a new frame if its picture changed."""
+        moves = self._moves.take()
+        now = time.monotonic()
+        if moves is not None:
+            viewer = self.workspace_viewer
+            camera.apply(viewer._ren, viewer._cam, moves, self._start_camera, self._aspect)
+            self._resolution.moved(now)
+        if self._timeline is not None:
+            self._follow_timeline()
+        scale = self._resolution.scale(now)
+        self._grabbers[0].resize(scale)
+        for viewer in self._viewers:
+            viewer.render()
+        for view, grabber in enumerate(self._grabbers):
+            with self._lock:
+                sent_at = self._sent_at[view]
+                if sent_at is not None and (taken_before is None or sent_at > taken_before):
+                    continue
+            if view == 1 and not self._seen_images.changed(self._project.system().images()):
+                continue
+            start = time.perf_counter()
+            frame = grabber.grab(scale if view == 0 else 1.0)
+            if view == 0:
+                self._resolution.measured(scale, time.perf_counter() - start)
+            if frame is not None:
+                self._send_frame(view, frame)
+        if self._timeline is not None:
+            note = self._timeline.message()
+            if note != self._announced:
+                self._announced = note
+                self.send(json.loads(note))
+        if scale < 1.0:
+            # The full frame once the camera rests.
+            self._wake(self._resolution.rests_at() + 1e-3 - time.monotonic())
+        elif self._timeline is not None and self._timeline.playing():
+            self._wake(TIMELINE_FRAME_SECONDS)
+
+    def _send_frame(self, view, frame):
+        with self._lock:
+            self._sent_at[view] = time.monotonic()
+            self._latest[view] = frame
+        self.send({"type": "frame", "view": view}, [frame])
+
+    def _on_loop(self):
+        self._wake_handle = None
+        if not self._closed:
+            self._draw(None)
+
+    def _wake(self, delay=0.0):
+        """Draw on the kernel's event loop after ``delay`` seconds, once however often asked."""
+        if self._loop is None or self._closed:
+            return
+        if threading.get_ident() != self._owner:
+            self._loop.call_soon_threadsafe(self._wake, delay)
+            return
+        if self._wake_handle is not None:
+            if delay > 0:
+                return
+            self._wake_handle.cancel()
+        self._wake_handle = self._loop.call_later(max(delay, 0.0), self._on_loop)
+
+    def _check_thread(self, name):
+        if threading.get_ident() != self._owner:
+            raise RuntimeError(
+                f"{name}() must run on the thread that created the notebook view (VTK's thread)"
+            )
+
+    # Widget messages: the kernel's thread, or a subshell's.
+
+    def _receive(self, _widget, content, _buffers):
+        if content == {"type": "hello"}:
+            # A front end shows the view anew: it takes the latest frames.
+            with self._lock:
+                latest = list(self._latest)
+            for view, frame in enumerate(latest):
+                if frame is not None:
+                    self._send_frame(view, frame)
+            self._announced = None
+            self._wake()
+            return
+        try:
+            message = parse(json.dumps(content), self._names)
+        except (BadMessage, TypeError, ValueError) as error:
+            LOG.warning("a notebook view dropped a message from its front end: %s", error)
+            return
+        kind = message[0]
+        if kind == "ack":
+            with self._lock:
+                self._sent_at[message[1]] = None
+        elif kind in ("play", "pause", "seek"):
+            if self._timeline is None:
+                LOG.warning("a notebook view without a timeline dropped %r", kind)
+                return
+            self._timeline.take(message)
+        else:
+            self._moves.add(message)
+        self._wake()
