@@ -5,6 +5,7 @@ from __future__ import annotations
 
 import asyncio
 import base64
+import collections
 import json
 import logging
 import threading
@@ -29,6 +30,10 @@ LOG = logging.getLogger("marnox.notebook")
 # While a cell runs, the kernel reads no widget messages, so no acknowledgement can come:
 # update() then sends the next frame once the last one had this long to be drawn.
 FRAME_SECONDS_IN_A_CELL = 1 / 20
+# Frames of a view sent and not yet drawn. A frame and its acknowledgement pass through the
+# Jupyter server and two of the kernel's threads; with three on the way the kernel draws
+# while the others travel, and a slow browser holds back no more than three.
+MAX_FRAMES_IN_FLIGHT = 3
 # How often a playing timeline moves the picture on while the kernel is idle.
 TIMELINE_FRAME_SECONDS = 1 / 30
 
@@ -123,9 +128,9 @@ class View(anywidget.AnyWidget):
         self._resolution = Resolution()
         self._seen_images = SeenImages()
         self._timeline, self._announced = timeline, None
-        # Per view: when its unacknowledged frame was sent (None: the front end may take one),
-        # and that frame, for a front end that shows the view anew.
-        self._sent_at = [None] * len(viewers)
+        # Per view: when its frames not yet drawn were sent, oldest first, and its latest
+        # frame, for a front end that shows the view anew.
+        self._in_flight = [collections.deque() for _ in viewers]
         self._latest = [None] * len(viewers)
         self._lock = threading.Lock()
         # The kernel's event loop, which draws for the mouse while no cell runs; without one
@@ -134,7 +139,8 @@ class View(anywidget.AnyWidget):
             self._loop = asyncio.get_running_loop()
         except RuntimeError:
             self._loop = None
-        self._wake_handle = None
+        self._wake_handle = self._later_handle = None
+        self._refresh_due = False
         self.on_msg(self._receive)
 
     # The kernel's thread.
@@ -157,8 +163,9 @@ class View(anywidget.AnyWidget):
         if self._closed:
             return
         self._closed = True
-        if self._wake_handle is not None:
-            self._wake_handle.cancel()
+        for handle in (self._wake_handle, self._later_handle):
+            if handle is not None:
+                handle.cancel()
         try:
             super().close()
         finally:
@@ -184,27 +191,48 @@ class View(anywidget.AnyWidget):
         """Put the project where the timeline stands; the caller's job unless a subclass
         knows the recording."""
 
-    def _draw(self, taken_before):
-        """Apply the mouse's moves, render, and send each view whose last frame was drawn
-        (or sent before ``taken_before``) a new frame if its picture changed."""
+    def _ready(self, taken_before):
+        """The views that may be sent a frame: fewer than MAX_FRAMES_IN_FLIGHT undrawn, or the
+        newest sent before ``taken_before`` (then all count as drawn)."""
+        ready = []
+        with self._lock:
+            for sent in self._in_flight:
+                if sent and taken_before is not None and sent[-1] <= taken_before:
+                    sent.clear()
+                ready.append(len(sent) < MAX_FRAMES_IN_FLIGHT)
+        return ready
+
+    def _draw(self, taken_before, refresh=True):
+        """Apply the mouse's moves, draw, and send each view that may take a frame one if its
+        picture changed. With ``refresh`` the project's data may have changed and both
+        viewers render it; without, only a camera move is drawn. Returns False when no view
+        could take a frame: the moves are then left for the next call."""
+        ready = self._ready(taken_before)
+        if True not in ready:
+            return False
         moves = self._moves.take()
+        if moves is None and not refresh:
+            return True
         now = time.monotonic()
         if moves is not None:
+            # A drag shows the project's data as it is when it starts.
+            refresh = refresh or self._resolution.scale(now) == 1.0
             viewer = self.workspace_viewer
             camera.apply(viewer._ren, viewer._cam, moves, self._start_camera, self._aspect)
             self._resolution.moved(now)
-        if self._timeline is not None:
+        if refresh and self._timeline is not None:
             self._follow_timeline()
         scale = self._resolution.scale(now)
         self._grabbers[0].resize(scale)
-        for viewer in self._viewers:
-            viewer.render()
+        if refresh:
+            for viewer in self._viewers:
+                viewer.render()
         for view, grabber in enumerate(self._grabbers):
-            with self._lock:
-                sent_at = self._sent_at[view]
-                if sent_at is not None and (taken_before is None or sent_at > taken_before):
-                    continue
-            if view == 1 and not self._seen_images.changed(self._project.system().images()):
+            if not ready[view]:
+                continue
+            if view == 1 and not (
+                refresh and self._seen_images.changed(self._project.system().images())
+            ):
                 continue
             start = time.perf_counter()
             frame = grabber.grab(scale if view == 0 else 1.0)
@@ -219,33 +247,42 @@ class View(anywidget.AnyWidget):
                 self.send(json.loads(note))
         if scale < 1.0:
             # The full frame once the camera rests.
-            self._wake(self._resolution.rests_at() + 1e-3 - time.monotonic())
+            self._refresh_later(self._resolution.rests_at() + 1e-3 - time.monotonic())
         elif self._timeline is not None and self._timeline.playing():
-            self._wake(TIMELINE_FRAME_SECONDS)
+            self._refresh_later(TIMELINE_FRAME_SECONDS)
+        return True
 
     def _send_frame(self, view, frame):
         with self._lock:
-            self._sent_at[view] = time.monotonic()
+            self._in_flight[view].append(time.monotonic())
             self._latest[view] = frame
         self.send({"type": "frame", "view": view}, [frame])
 
     def _on_loop(self):
         self._wake_handle = None
-        if not self._closed:
-            self._draw(None)
+        refresh, self._refresh_due = self._refresh_due, False
+        if not self._closed and not self._draw(None, refresh):
+            # Drawn once a front end takes a frame again.
+            self._refresh_due = self._refresh_due or refresh
 
-    def _wake(self, delay=0.0):
-        """Draw on the kernel's event loop after ``delay`` seconds, once however often asked."""
+    def _wake(self, refresh=False):
+        """Draw on the kernel's event loop soon, once however often asked; ``refresh`` as
+        :meth:`_draw` takes it."""
         if self._loop is None or self._closed:
             return
         if threading.get_ident() != self._owner:
-            self._loop.call_soon_threadsafe(self._wake, delay)
+            self._loop.call_soon_threadsafe(self._wake, refresh)
             return
-        if self._wake_handle is not None:
-            if delay > 0:
-                return
-            self._wake_handle.cancel()
-        self._wake_handle = self._loop.call_later(max(delay, 0.0), self._on_loop)
+        self._refresh_due = self._refresh_due or refresh
+        if self._wake_handle is None:
+            self._wake_handle = self._loop.call_soon(self._on_loop)
+
+    def _refresh_later(self, delay):
+        if self._loop is None:
+            return
+        if self._later_handle is not None:
+            self._later_handle.cancel()
+        self._later_handle = self._loop.call_later(max(delay, 0.0), self._wake, True)
 
     def _check_thread(self, name):
         if threading.get_ident() != self._owner:
@@ -264,7 +301,7 @@ class View(anywidget.AnyWidget):
                 if frame is not None:
                     self._send_frame(view, frame)
             self._announced = None
-            self._wake()
+            self._wake(refresh=True)
             return
         try:
             message = parse(json.dumps(content), self._names)
@@ -274,12 +311,15 @@ class View(anywidget.AnyWidget):
         kind = message[0]
         if kind == "ack":
             with self._lock:
-                self._sent_at[message[1]] = None
+                if self._in_flight[message[1]]:
+                    self._in_flight[message[1]].popleft()
         elif kind in ("play", "pause", "seek"):
             if self._timeline is None:
                 LOG.warning("a notebook view without a timeline dropped %r", kind)
                 return
             self._timeline.take(message)
+            self._wake(refresh=True)
+            return
         else:
             self._moves.add(message)
         self._wake()
