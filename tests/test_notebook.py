@@ -29,14 +29,15 @@ TIMEOUT = 180
 ORANGE = ((170, 50, 0), (255, 190, 80))
 
 SETUP = """\
-from marnox.camera import CameraFrame
+from marnox.camera import imagesFromFrames
 from marnox.notebook import View, show
 from marnox.project import Project
 from marnox.recording import Recorder, Recording
 from marnox.sample import build_sample_cell
 from marnox.viewer import CameraRenderer
 project = Project()
-build_sample_cell(project)"""
+build_sample_cell(project)
+project.system().setImages(imagesFromFrames(CameraRenderer(project).render()))"""
 VIEW = "view = View(project, size=(640, 400))\nview"
 SHOWS = """\
 show(project)
