@@ -80,8 +80,12 @@ def test_a_run_notebook_keeps_the_widget_and_a_picture_of_the_cell(tmp_path):
         notebook, timeout=TIMEOUT, kernel_name="python3", resources={"metadata": {"path": tmp_path}}
     ).execute()
     (view,) = notebook.cells[1].outputs
-    assert "application/vnd.jupyter.widget-view+json" in view["data"]
+    model = view["data"]["application/vnd.jupyter.widget-view+json"]["model_id"]
     assert shows_the_cell(png_pixels(base64.b64decode(view["data"]["image/png"])))
+    # The widget's saved state holds the picture too, for front ends that draw the widget.
+    state = notebook.metadata["widgets"]["application/vnd.jupyter.widget-state+json"]
+    (still,) = [b for b in state["state"][model]["buffers"] if b["path"] == ["_still"]]
+    assert shows_the_cell(png_pixels(base64.b64decode(still["data"])))
     project, frames, replay = notebook.cells[2].outputs
     assert shows_the_cell(png_pixels(base64.b64decode(project["data"]["image/png"])))
     grid = png_pixels(base64.b64decode(frames["data"]["image/png"]))

@@ -80,7 +80,7 @@ def project_png(project, size=(960, 600)):
     viewer = open_workspace_viewer(project, check_size(size))
     try:
         viewer.render()
-        return FrameGrabber(viewer._window).png()
+        return pngBytes(FrameGrabber(viewer._window).still())
     finally:
         viewer.stop()
 

@@ -122,21 +122,26 @@ function render({ model, el }) {
 
   // Decoded off the main thread, drawn on the browser's next paint, then acknowledged: the
   // kernel sends a view's next frame only after that, so a slow browser skips frames.
-  function draw(view, buffer) {
+  function draw(view, buffer, acknowledge = true) {
     view.queue = view.queue.then(async () => {
       try {
         const bitmap = await createImageBitmap(new Blob([buffer], { type: "image/jpeg" }));
         await new Promise((resolve) => requestAnimationFrame(resolve));
         view.canvas.getContext("2d").drawImage(bitmap, 0, 0, view.canvas.width, view.canvas.height);
         bitmap.close();
-        view.canvas.dataset.frames = Number(view.canvas.dataset.frames) + 1;
+        if (acknowledge) view.canvas.dataset.frames = Number(view.canvas.dataset.frames) + 1;
       } catch (error) {
         console.warn(`marnox: a ${view.name} frame could not be drawn`, error);
       } finally {
-        send({ type: "ack", view: view.name });
+        if (acknowledge) send({ type: "ack", view: view.name });
       }
     });
   }
+
+  // The picture kept in the widget's state, until the kernel sends frames (or for good,
+  // in a notebook opened without its kernel).
+  const still = model.get("_still");
+  if (still && still.byteLength > 0) draw(views[0], still, false);
 
   function receive(message, buffers) {
     if (message.type === "frame" && views[message.view] && buffers.length === 1) {

@@ -17,10 +17,11 @@ import anywidget
 import traitlets
 
 from marnox._view_setup import check_size, use_headless_window
+from marnox.camera_files import pngBytes
 from marnox.project import Project
 from marnox.viewer import ImageViewer, WorkspaceViewer
 from marnox.web import camera
-from marnox.web.capture import FrameGrabber, SeenImages
+from marnox.web.capture import FrameGrabber, SeenImages, encode_jpeg
 from marnox.web.messages import VIEW_NAMES, BadMessage, parse
 from marnox.web.moves import PendingMoves
 from marnox.web.resolution import Resolution
@@ -87,6 +88,9 @@ class View(anywidget.AnyWidget):
     _css = resources.files("marnox.notebook").joinpath("view.css").read_text(encoding="utf-8")
     _views = traitlets.List().tag(sync=True)
     _has_timeline = traitlets.Bool(False).tag(sync=True)
+    # The workspace view's picture when the view was last displayed, as JPEG: part of the
+    # widget's state, so a notebook saved with it shows the cell without its kernel.
+    _still = traitlets.Bytes(b"").tag(sync=True)
 
     def __init__(
         self,
@@ -184,7 +188,9 @@ class View(anywidget.AnyWidget):
             self._check_thread("display")
             self._displayed = True
             self.workspace_viewer.render()
-            data["image/png"] = base64.b64encode(self._grabbers[0].png()).decode("ascii")
+            pixels = self._grabbers[0].still()
+            self._still = encode_jpeg(pixels)
+            data["image/png"] = base64.b64encode(pngBytes(pixels)).decode("ascii")
         return data, metadata
 
     def _follow_timeline(self):

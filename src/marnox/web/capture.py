@@ -5,7 +5,6 @@ from __future__ import annotations
 import numpy as np
 import simplejpeg
 from vtkmodules.util.numpy_support import vtk_to_numpy
-from vtkmodules.vtkIOImage import vtkPNGWriter
 from vtkmodules.vtkRenderingCore import vtkWindowToImageFilter
 
 from marnox.viewer import releaseSharedProps
@@ -45,6 +44,8 @@ class FrameGrabber:
         return self._drawn_size
 
     def _draw(self):
+        """The window drawn anew and read back, as (rows, columns, 3) RGB pixels, row 0 at the
+        top."""
         # The filter draws the window before reading it, and only if it was modified. Props
         # that another window shows too (the user's own viewer of the project, another web
         # view) are let go of first: on EGL and OSMesa, a frame that finds their buffers in
@@ -52,16 +53,19 @@ class FrameGrabber:
         releaseSharedProps(self._window)
         self._capture.Modified()
         self._capture.Update()
+        image = self._capture.GetOutput()
+        columns, rows, _ = image.GetDimensions()
+        # VTK's rows go bottom-up; the copy turns them over.
+        pixels = np.flipud(
+            vtk_to_numpy(image.GetPointData().GetScalars()).reshape(rows, columns, 3)
+        )
+        return np.ascontiguousarray(pixels)
 
-    def png(self):
-        """The window drawn anew at its full size, as PNG bytes: for a picture that is kept."""
+    def still(self):
+        """The window drawn anew at its full size, as (rows, columns, 3) RGB pixels: for a
+        picture that is kept."""
         self.resize(1.0)
-        self._draw()
-        writer = vtkPNGWriter()
-        writer.WriteToMemoryOn()
-        writer.SetInputData(self._capture.GetOutput())
-        writer.Write()
-        return vtk_to_numpy(writer.GetResult()).tobytes()
+        return self._draw()
 
     def grab(self, scale=1.0):
         """The window as JPEG bytes, or None when it shows what the last grab showed.
@@ -70,20 +74,18 @@ class FrameGrabber:
         lower quality, for a camera in motion.
         """
         size = self.resize(scale)
-        self._draw()
-        image = self._capture.GetOutput()
-        columns, rows, _ = image.GetDimensions()
-        # VTK's rows go bottom-up; the copy turns them over and is kept for the comparison.
-        pixels = np.flipud(
-            vtk_to_numpy(image.GetPointData().GetScalars()).reshape(rows, columns, 3)
-        )
-        pixels = np.ascontiguousarray(pixels)
+        pixels = self._draw()
         if self._last is not None and np.array_equal(pixels, self._last):
             return None
         self._last = pixels
         if size == self._size:
-            return simplejpeg.encode_jpeg(pixels, JPEG_QUALITY, "RGB", "420")
+            return encode_jpeg(pixels)
         return simplejpeg.encode_jpeg(pixels, MOVING_JPEG_QUALITY, "RGB", "420", fastdct=True)
+
+
+def encode_jpeg(pixels):
+    """(rows, columns, 3) RGB pixels as the JPEG bytes of a still frame."""
+    return simplejpeg.encode_jpeg(pixels, JPEG_QUALITY, "RGB", "420")
 
 
 class SeenImages:
