@@ -7,10 +7,10 @@ import colorsys
 import numpy as np
 from IPython.display import Image, display
 
-from marnox._view_setup import check_size, use_headless_window
+from marnox._view_setup import check_size, framed_workspace_viewer, use_headless_window
 from marnox.camera import CameraFrame, depthImage
 from marnox.camera_files import pngBytes
-from marnox.notebook.view import View, open_workspace_viewer
+from marnox.notebook.view import View
 from marnox.project import Project
 from marnox.recording import Recording
 from marnox.web.capture import FrameGrabber
@@ -77,7 +77,7 @@ def frames_grid(frames):
 def project_png(project, size=(960, 600)):
     """The workspace view of ``project`` as PNG bytes, drawn off screen."""
     use_headless_window()
-    viewer = open_workspace_viewer(project, check_size(size))
+    viewer = framed_workspace_viewer(project, check_size(size))
     try:
         viewer.render()
         return pngBytes(FrameGrabber(viewer._window).still())

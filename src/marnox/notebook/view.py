@@ -16,10 +16,10 @@ from typing import Optional, Tuple
 import anywidget
 import traitlets
 
-from marnox._view_setup import check_size, use_headless_window
+from marnox._view_setup import check_size, framed_workspace_viewer, use_headless_window
 from marnox.camera_files import pngBytes
 from marnox.project import Project
-from marnox.viewer import ImageViewer, WorkspaceViewer
+from marnox.viewer import ImageViewer
 from marnox.web import camera
 from marnox.web.capture import FrameGrabber, SeenImages, encode_jpeg
 from marnox.web.messages import VIEW_NAMES, BadMessage, parse
@@ -37,16 +37,6 @@ FRAME_SECONDS_IN_A_CELL = 1 / 20
 MAX_FRAMES_IN_FLIGHT = 3
 # How often a playing timeline moves the picture on while the kernel is idle.
 TIMELINE_FRAME_SECONDS = 1 / 30
-
-
-def open_workspace_viewer(project, size):
-    """An off-screen workspace viewer of ``project`` as the web view shows it."""
-    viewer = WorkspaceViewer(size=size, trajectory=True, pointcloud=True)
-    viewer.setProject(project)
-    viewer.init(offscreen=True)
-    # init fits the whole scene with a generous margin; come a little closer.
-    viewer.zoom(1.2)
-    return viewer
 
 
 class View(anywidget.AnyWidget):
@@ -104,7 +94,7 @@ class View(anywidget.AnyWidget):
         self._owner = threading.get_ident()
         self._closed = False
         self._displayed = False
-        viewers = self._viewers = [open_workspace_viewer(project, size)]
+        viewers = self._viewers = [framed_workspace_viewer(project, size)]
         try:
             if images:
                 image_viewer = ImageViewer(size=(max(size[0] // 2, 1), max(size[1] // 2, 1)))
