@@ -46,6 +46,16 @@ with Recorder(project, "run.mcap") as recorder:
     recorder.record(0.0)
     recorder.record(1.0)
 replay = show(Recording("run.mcap"))"""
+MAGENTA = ((170, 0, 170), (255, 90, 255))
+# A loop in a running cell: a magenta cube of points comes into the cell, a step at a time.
+LOOP = """\
+import numpy as np
+side = np.linspace(-0.1, 0.1, 15)
+cube = np.stack(np.meshgrid(side, side, side), axis=-1).reshape(-1, 3)
+for height in np.linspace(2.0, 0.8, 30):
+    points = cube + (0.35, 0, height)
+    project.system().setPointcloud(np.hstack([points, np.tile((1.0, 0, 1.0), (len(points), 1))]))
+    view.update()"""
 CAMERA = (
     "from marnox.web import camera\n"
     "print('moved' if camera.home(view.workspace_viewer._cam) != view._start_camera else 'still')"
@@ -289,6 +299,9 @@ def test_the_notebook_shows_the_cell_and_the_mouse_turns_the_kernels_camera(note
         "the picture to change",
     )
     assert run_in_kernel(client, CAMERA) == "moved"
+
+    run_in_kernel(client, LOOP)
+    wait_for(lambda: count(canvas_pixels(browser), *MAGENTA) > 300, "the loop's last points")
     # The frames and the mouse went through the kernel's own channels: the view listens on
     # no port of its own.
     assert listening_ports(pid) == ports

@@ -149,7 +149,10 @@ class View(anywidget.AnyWidget):
         if self._closed:
             raise RuntimeError("update() on a closed notebook view")
         # Once shown, the front end draws what it is sent even while the cell runs.
-        self._draw(time.monotonic() - FRAME_SECONDS_IN_A_CELL if self._displayed else None)
+        taken_before = time.monotonic() - FRAME_SECONDS_IN_A_CELL if self._displayed else None
+        if not self._draw(taken_before):
+            # The front end gets this picture once it takes a frame again.
+            self._refresh_due = True
 
     def close(self) -> None:
         """Close the widget everywhere it is shown and release both viewers' windows."""
@@ -188,23 +191,20 @@ class View(anywidget.AnyWidget):
         knows the recording."""
 
     def _ready(self, taken_before):
-        """The views that may be sent a frame: fewer than MAX_FRAMES_IN_FLIGHT undrawn, or the
-        newest sent before ``taken_before`` (then all count as drawn)."""
-        ready = []
+        """Whether every view may be sent a frame: fewer than MAX_FRAMES_IN_FLIGHT undrawn, or
+        the newest sent before ``taken_before`` (then all count as drawn)."""
         with self._lock:
             for sent in self._in_flight:
                 if sent and taken_before is not None and sent[-1] <= taken_before:
                     sent.clear()
-                ready.append(len(sent) < MAX_FRAMES_IN_FLIGHT)
-        return ready
+            return all(len(sent) < MAX_FRAMES_IN_FLIGHT for sent in self._in_flight)
 
     def _draw(self, taken_before, refresh=True):
         """Apply the mouse's moves, draw, and send each view that may take a frame one if its
         picture changed. With ``refresh`` the project's data may have changed and both
-        viewers render it; without, only a camera move is drawn. Returns False when no view
-        could take a frame: the moves are then left for the next call."""
-        ready = self._ready(taken_before)
-        if True not in ready:
+        viewers render it; without, only a camera move is drawn. Returns False, drawing
+        nothing, while a view cannot take a frame: the moves are left for the next call."""
+        if not self._ready(taken_before):
             return False
         moves = self._moves.take()
         if moves is None and not refresh:
@@ -224,8 +224,6 @@ class View(anywidget.AnyWidget):
             for viewer in self._viewers:
                 viewer.render()
         for view, grabber in enumerate(self._grabbers):
-            if not ready[view]:
-                continue
             if view == 1 and not (
                 refresh and self._seen_images.changed(self._project.system().images())
             ):
