@@ -105,6 +105,23 @@ def test_a_run_notebook_keeps_the_widget_and_a_picture_of_the_cell(tmp_path):
     assert "image/png" in replay["data"]
 
 
+@pytest.mark.parametrize(
+    "call, error",
+    [
+        (lambda notebook, project: notebook.View(project, size=(0, 400)), ValueError),
+        (lambda notebook, project: notebook.View(project, size=[640.0, 400]), ValueError),
+        (lambda notebook, project: notebook.show("cell.mxproj"), TypeError),
+        (lambda notebook, project: notebook.show([]), TypeError),
+    ],
+)
+def test_bad_arguments_are_refused(call, error):
+    import marnox.notebook
+    from marnox.project import Project
+
+    with pytest.raises(error):
+        call(marnox.notebook, Project())
+
+
 # JupyterLab in a browser.
 
 

@@ -81,6 +81,9 @@ class View(anywidget.AnyWidget):
     # The workspace view's picture when the view was last displayed, as JPEG: part of the
     # widget's state, so a notebook saved with it shows the cell without its kernel.
     _still = traitlets.Bytes(b"").tag(sync=True)
+    # Until __init__ has the viewers open, there is nothing to close.
+    _owner = None
+    _closed = True
 
     def __init__(
         self,
@@ -91,10 +94,9 @@ class View(anywidget.AnyWidget):
     ) -> None:
         size = check_size(size)
         use_headless_window()
-        self._owner = threading.get_ident()
-        self._closed = False
         self._displayed = False
         viewers = self._viewers = [framed_workspace_viewer(project, size)]
+        self._owner, self._closed = threading.get_ident(), False
         try:
             if images:
                 image_viewer = ImageViewer(size=(max(size[0] // 2, 1), max(size[1] // 2, 1)))
