@@ -322,3 +322,23 @@ def test_the_notebook_shows_the_cell_and_the_mouse_turns_the_kernels_camera(note
     # The frames and the mouse went through the kernel's own channels: the view listens on
     # no port of its own.
     assert listening_ports(pid) == ports
+
+
+def test_the_replays_slider_reaches_the_kernel(notebook_page):
+    browser = notebook_page[0]
+
+    def clock():
+        return browser.execute_script(
+            "const clock = document.querySelector('.marnox-timeline span');"
+            "return clock === null ? '' : clock.textContent;"
+        )
+
+    # The replay plays its one second once, then stops at its end.
+    wait_for(lambda: clock() == "1.00 / 1.00 s", "the replay's end")
+    browser.execute_script(
+        "const slider = document.querySelector('.marnox-timeline input');"
+        "slider.value = 0.25;"
+        "slider.dispatchEvent(new Event('input'));"
+        "slider.dispatchEvent(new Event('change'));"
+    )
+    wait_for(lambda: clock() == "0.25 / 1.00 s", "the time the slider asked for")
