@@ -151,8 +151,9 @@ def lab(tmp_path_factory):
     notification.parent.mkdir(parents=True)
     notification.write_text(json.dumps({"fetchNews": "false"}))
     port, token = _free_port(), "marnox-test-token"
-    environment = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
-    environment.update(
+    # A sanitizer run's preloads stay: the kernel loads the sanitized build.
+    environment = dict(
+        os.environ,
         JUPYTER_RUNTIME_DIR=str(runtime),
         JUPYTERLAB_SETTINGS_DIR=str(settings),
         JUPYTERLAB_WORKSPACES_DIR=str(tmp_path_factory.mktemp("workspaces")),
