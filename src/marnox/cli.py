@@ -10,6 +10,7 @@ Bad input ends with one line on standard error and exit status 2, never a traceb
 from __future__ import annotations
 
 import argparse
+import math
 import os
 import sys
 
@@ -178,17 +179,27 @@ def run_demo(out, robot=None):
 
 
 def run_record_demo(path):
-    """Record the demo cell with the arm going through its pick to the MCAP file ``path``."""
+    """Record the demo cell with the arm going through its pick to the MCAP file ``path``,
+    with the images its cameras see."""
+    from marnox.camera import imagesFromFrames
     from marnox.project import Project
     from marnox.recording import Recorder
-    from marnox.recording.playback import record_demo
-    from marnox.sample import build_sample_cell
+    from marnox.sample import build_sample_cell, pick
+    from marnox.viewer import CameraRenderer
 
     project = Project()
     build_sample_cell(project)
+    renderer = CameraRenderer(project, labels=False)
+
+    def look():
+        project.system().setImages(imagesFromFrames(renderer.render()))
+
+    look()
     try:
         with Recorder(project, path) as recorder:
-            record_demo(project, recorder)
+            for time in pick(project):
+                look()
+                recorder.record(time)
     except OSError as error:
         raise BadInput(f"{path}: cannot write ({error.strerror or error})") from error
     print(f"wrote {path}")
@@ -208,17 +219,27 @@ def open_recording(path):
         ) from error
 
 
+def _recorded_project(recording):
+    try:
+        return recording.project()
+    except ValueError as error:
+        raise BadInput(str(error)) from error
+
+
+def _check_speed_option(speed):
+    if not (math.isfinite(speed) and speed > 0):
+        raise BadInput(f"--speed {speed}: must be a positive number")
+
+
 def run_replay(path, speed, loop):
     """Play a recording in the workspace and image windows, ``speed`` times real time."""
     from marnox.recording.playback import play
     from marnox.viewer import ImageViewer, WorkspaceViewer
 
-    if not speed > 0:
-        raise BadInput(f"--speed {speed}: must be positive")
     recording = open_recording(path)
     if not os.environ.get("DISPLAY"):
         raise BadInput("no display: 'replay' needs DISPLAY set (or use --serve)")
-    project = recording.project()
+    project = _recorded_project(recording)
     viewers = [_quietly(lambda: WorkspaceViewer(trajectory=True, pointcloud=True)), ImageViewer()]
     for viewer in viewers:
         viewer.setProject(project)
@@ -230,6 +251,8 @@ def run_replay(path, speed, loop):
         play(recording, project, lambda: [viewer.render() for viewer in viewers], speed, loop)
     except KeyboardInterrupt:
         pass
+    except ValueError as error:
+        raise BadInput(str(error)) from error
     finally:
         for viewer in viewers:
             viewer.stop()
@@ -238,8 +261,6 @@ def run_replay(path, speed, loop):
 def run_replay_serve(path, host, port, speed, loop):
     """Serve a recording to web browsers with a timeline until interrupted (Ctrl-C)."""
     _check_port_option(port)
-    if not speed > 0:
-        raise BadInput(f"--speed {speed}: must be positive")
     from marnox.recording.playback import serve
 
     try:
@@ -247,7 +268,7 @@ def run_replay_serve(path, host, port, speed, loop):
     except ImportError as error:
         raise BadInput(str(error)) from error
     recording = open_recording(path)
-    project = recording.project()
+    project = _recorded_project(recording)
     timeline = Timeline(recording.duration(), speed, loop)
     _serve(
         lambda WebView: WebView(project, host=host, port=port, timeline=timeline),
@@ -519,13 +540,19 @@ def main(argv=None):
         elif arguments.command == "render":
             use_headless_window()
             run_render(arguments.project, arguments.out, arguments.size, arguments.images)
-        elif arguments.command == "replay" and arguments.serve:
-            use_headless_window()
-            run_replay_serve(
-                arguments.recording, arguments.host, arguments.port, arguments.speed, arguments.loop
-            )
         elif arguments.command == "replay":
-            run_replay(arguments.recording, arguments.speed, arguments.loop)
+            _check_speed_option(arguments.speed)
+            if arguments.serve:
+                use_headless_window()
+                run_replay_serve(
+                    arguments.recording,
+                    arguments.host,
+                    arguments.port,
+                    arguments.speed,
+                    arguments.loop,
+                )
+            else:
+                run_replay(arguments.recording, arguments.speed, arguments.loop)
         elif arguments.command == "cameras":
             use_headless_window()
             run_cameras(arguments.project, arguments.out, arguments.camera, not arguments.no_labels)

@@ -36,6 +36,7 @@ Array = _message("marnox.recording.Array")
 JointPositions = _message("marnox.recording.JointPositions")
 ProjectSnapshot = project_pb2.ProjectSnapshot
 
+
 def schema_data(cls):
     """The serialized FileDescriptorSet of ``cls``'s file and all it imports, imports first,
     as MCAP's protobuf schema encoding asks."""
