@@ -1,6 +1,7 @@
 """Hostile recording files: Recording opens what it can and refuses the rest with ValueError,
 at a cost in proportion to the file's size."""
 
+import os
 import struct
 import subprocess
 import sys
@@ -309,3 +310,28 @@ def test_serving_reports_a_damaged_message_once_and_goes_on(tmp_path, caplog):
     assert len(caplog.records) == 1
     assert "foo" in caplog.records[0].getMessage()
     assert project.system().pointcloud().tobytes() == cloud.tobytes()
+
+
+@pytest.mark.parametrize(
+    ("name", "options"),
+    [
+        ("fifo.mcap", []),
+        ("zero.mcap", []),
+        ("damaged-project.mcap", ["--serve", "--port", "0"]),
+        ("good.mcap", ["--serve", "--port", "0", "--speed", "inf"]),
+    ],
+)
+def test_replay_of_bad_input_ends_in_one_line(tmp_path, name, options):
+    os.mkfifo(tmp_path / "fifo.mcap")
+    os.symlink("/dev/zero", tmp_path / "zero.mcap")
+    project = (0, format.PROJECT_TOPIC, (schemas.ProjectSnapshot, b"\xff\xff\xff"))
+    _forge(tmp_path / "damaged-project.mcap", [project])
+    _forge(tmp_path / "good.mcap", [])
+    result = subprocess.run(
+        [sys.executable, "-m", "marnox", "replay", str(tmp_path / name), *options],
+        capture_output=True,
+        text=True,
+        timeout=120,
+    )
+    assert result.returncode == 2
+    assert len(result.stderr.splitlines()) == 1, result.stderr
