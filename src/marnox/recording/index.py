@@ -141,6 +141,8 @@ class Index:
         opcode, length, start, _, checksum = _FOOTER.unpack_from(footer)
         if footer[_FOOTER.size :] != MAGIC or opcode != Opcode.FOOTER or start == 0:
             return False
+        if length != _FOOTER.size - _RECORD_HEAD.size:
+            raise ValueError("a footer of another length")
         summary = self._read(file, start, footer_at - start)
         if checksum and zlib.crc32(footer[:_FOOTER_CHECKED], zlib.crc32(summary)) != checksum:
             raise ValueError("the summary's checksum does not match")
