@@ -312,6 +312,14 @@ def test_serving_reports_a_damaged_message_once_and_goes_on(tmp_path, caplog):
     assert project.system().pointcloud().tobytes() == cloud.tobytes()
 
 
+def test_replay_in_windows_ends_in_one_line_at_a_damaged_message(tmp_path, display, capsys):
+    from marnox.cli import main
+
+    path = _forge(tmp_path / "damaged.mcap", HOSTILE["array of dtype foo"])
+    assert main(["replay", path, "--speed", "20"]) == 2
+    assert len(capsys.readouterr().err.splitlines()) == 1
+
+
 @pytest.mark.parametrize(
     ("name", "options"),
     [
