@@ -182,7 +182,7 @@ def run_record_demo(path):
     from marnox.camera import imagesFromFrames
     from marnox.project import Project
     from marnox.recording import Recorder
-    from marnox.sample import build_sample_cell, pick
+    from marnox.sample import build_sample_cell, pick_steps
     from marnox.viewer import CameraRenderer
 
     project = Project()
@@ -195,7 +195,7 @@ def run_record_demo(path):
     look()
     try:
         with Recorder(project, path) as recorder:
-            for time in pick(project):
+            for time in pick_steps(project):
                 look()
                 recorder.record(time)
     except OSError as error:

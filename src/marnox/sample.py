@@ -299,12 +299,12 @@ def _pickJoints(progress):
     return {name: before[name] + (after[name] - before[name]) * blend for name in before}, step
 
 
-def pick(project, seconds=PICK_SECONDS, rate=PICK_RATE):
+def pick_steps(project, seconds=PICK_SECONDS, rate=PICK_RATE):
     """Move the sample cell's arm through its pick, ``rate`` steps a second, yielding the time
     of each step in seconds once the cell is there: once the arm grasps the red box, the box
     and its points in the cloud move with the arm's flange.
 
-    >>> for time in pick(project):
+    >>> for time in pick_steps(project):
     ...     recorder.record(time)
     """
     arm = project.workspace().getRobots()["arm"]
