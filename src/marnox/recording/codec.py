@@ -3,9 +3,12 @@
 Point clouds, trajectories and images go out in Foxglove's schemas where those carry the
 array bit for bit (a dtype and layout they define); anything else (64-bit integers, a byte
 order other than little-endian, a channel count without an image encoding) goes out as our
-own ``marnox.recording.Array``, which records NumPy's dtype and the shape. The change check
-compares these messages byte for byte, so array messages carry no timestamp of their own:
-MCAP's log time is their time.
+own ``marnox.recording.Array``, which records NumPy's dtype and the shape. Array messages
+carry no timestamp of their own: MCAP's log time is their time.
+
+Reading checks every message against what our writer makes of it (a dtype NumPy knows and
+a shape that fits the bytes, the point cloud layout, the image step) and raises ValueError
+for anything else.
 """
 
 from __future__ import annotations

@@ -87,7 +87,9 @@ class Recorder:
 
     A path that cannot be written raises OSError here; a write that fails later
     (a full disk) raises OSError naming the file from the next ``record()`` or from
-    ``close()``, and what was written before stays readable.
+    ``close()``, and what was written before stays readable. What a recording could not
+    hold (a time it cannot store, images of anything but numbers) raises ValueError from
+    ``record()``, and the recorder goes on.
     """
 
     def __init__(self, project, path):

@@ -28,7 +28,7 @@ class Recording:
 
     def __init__(self, path):
         """Open ``path``; FileNotFoundError if it is missing, ValueError if it is not a marnox
-        recording."""
+        recording of this format version (a FIFO or a device is refused unread)."""
         self._path = path
         requireRegularFile(path, "recording")
         try:
@@ -64,7 +64,8 @@ class Recording:
 
     def apply(self, project, time):
         """Set ``project``'s system data, joint positions and node poses to their values at
-        the last frame at or before ``time`` seconds (the first frame before it)."""
+        the last frame at or before ``time`` seconds (the first frame before it, the last
+        after it). ValueError names a damaged message, and the project is left as it was."""
         time = float(time)
         if math.isnan(time):
             raise ValueError("time must be a number of seconds, not nan")
