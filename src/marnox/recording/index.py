@@ -39,7 +39,10 @@ MAX_EXPANSION = 128 * 1024 // 4
 # its own bytes was not written by one.
 _RECORDS_PER_BYTE = 1
 _CHUNK_RECORDS = {Opcode.SCHEMA, Opcode.CHANNEL, Opcode.MESSAGE}
+# Decompressed chunks kept for the next seek: a few, of no more bytes than this together
+# (beyond the last one read).
 CACHED_CHUNKS = 8
+CACHED_BYTES = 256 * 2**20
 
 
 def _records(buffer, start=0):
@@ -97,6 +100,7 @@ class Index:
         self._channels = {}
         self._found = defaultdict(list)
         self._chunks = OrderedDict()
+        self._cached_bytes = 0
         with open(path, "rb") as file:
             self._size = os.fstat(file.fileno()).st_size
             if file.read(len(MAGIC)) != MAGIC:
@@ -288,7 +292,10 @@ class Index:
                 body = self._read_record(file, offset, Opcode.CHUNK)
             data = _decompress(_parse(Chunk, body, 0, len(body)), len(body))
             self._chunks[offset] = data
-            if len(self._chunks) > CACHED_CHUNKS:
-                self._chunks.popitem(last=False)
+            self._cached_bytes += len(data)
+            while len(self._chunks) > 1 and (
+                len(self._chunks) > CACHED_CHUNKS or self._cached_bytes > CACHED_BYTES
+            ):
+                self._cached_bytes -= len(self._chunks.popitem(last=False)[1])
         self._chunks.move_to_end(offset)
         return data
