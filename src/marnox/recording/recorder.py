@@ -49,11 +49,14 @@ class _Topics:
 
     def array_changed(self, topic, array, frame_id=""):
         """Whether ``array`` (and the frame it is in) differs from the topic's last one,
-        checked before encoding it: an unchanged array is most often the very same object."""
+        checked before encoding it."""
         last = self._last.get(topic)
         if last is not None and last[1] == frame_id and codec.same_array(last[0], array):
             return False
-        self._last[topic] = array, frame_id
+        # Read-only memory of its own cannot change behind the recorder's back, so the same
+        # such array again is unchanged; any other is compared with a copy.
+        frozen = not array.flags.writeable and array.flags.owndata
+        self._last[topic] = array if frozen else array.copy(), frame_id
         return True
 
     def write(self, topic, cls, data, log_time, sequence):
