@@ -133,13 +133,17 @@ def load_robot(urdf, package_dirs=(), joints=()):
     return robot
 
 
-def simulate_camera_images(project):
-    """Make the system's images what the project's cameras see: colour, then depth."""
+def simulate_camera_images(project, renderer=None):
+    """Make the system's images what the project's cameras see: colour, then depth.
+
+    ``renderer``, a ``CameraRenderer(project, labels=False)``, spares making one per call.
+    """
     from marnox.camera import imagesFromFrames
     from marnox.viewer import CameraRenderer
 
-    frames = CameraRenderer(project, labels=False).render()
-    project.system().setImages(imagesFromFrames(frames))
+    if renderer is None:
+        renderer = CameraRenderer(project, labels=False)
+    project.system().setImages(imagesFromFrames(renderer.render()))
 
 
 def run_demo(out, robot=None):
@@ -179,7 +183,6 @@ def run_demo(out, robot=None):
 def run_record_demo(path):
     """Record the demo cell with the arm going through its pick to the MCAP file ``path``,
     with the images its cameras see."""
-    from marnox.camera import imagesFromFrames
     from marnox.project import Project
     from marnox.recording import Recorder
     from marnox.sample import build_sample_cell, pick_steps
@@ -188,15 +191,11 @@ def run_record_demo(path):
     project = Project()
     build_sample_cell(project)
     renderer = CameraRenderer(project, labels=False)
-
-    def look():
-        project.system().setImages(imagesFromFrames(renderer.render()))
-
-    look()
+    simulate_camera_images(project, renderer)
     try:
         with Recorder(project, path) as recorder:
             for time in pick_steps(project):
-                look()
+                simulate_camera_images(project, renderer)
                 recorder.record(time)
     except OSError as error:
         raise BadInput(f"{path}: cannot write ({error.strerror or error})") from error
