@@ -129,12 +129,22 @@ def _grid(region, step):
     return face, (sx, sy), (nx, ny), face.transformPoints(local.reshape(-1, 3))
 
 
+def _product(rows, matrix):
+    """``rows @ matrix`` for a small ``matrix``, summed column by column: BLAS threads on
+    a long, thin product cost more than the arithmetic on a busy machine, and a stack of
+    small products is many times slower."""
+    total = rows[..., 0, np.newaxis] * matrix[0]
+    for k in range(1, len(matrix)):
+        total += rows[..., k, np.newaxis] * matrix[k]
+    return total
+
+
 def _sees(frame, distortion, points, face_axes, near, far):
     """Whether the camera of ``frame`` sees each world point, and its mm per pixel there."""
     seen = np.zeros(len(points), dtype=bool)
     mm = np.full(len(points), np.nan)
     rotation = frame.pose.rotation()
-    local = (points - frame.pose.position()) @ rotation
+    local = _product(points - frame.pose.position(), rotation)
     ahead = np.flatnonzero((local[:, 2] >= near) & (local[:, 2] <= far))
     if ahead.size == 0:
         return seen, mm
@@ -156,7 +166,7 @@ def _sees(frame, distortion, points, face_axes, near, far):
     ahead, jacobian = ahead[visible], jacobian[visible]
     seen[ahead] = True
     # d(u, v) / d(s, t) along the face's axes, then its smaller singular value.
-    on_face = jacobian @ (rotation.T @ face_axes)
+    on_face = _product(jacobian, rotation.T @ face_axes)
     a, b = on_face[:, 0, 0], on_face[:, 0, 1]
     c, d = on_face[:, 1, 0], on_face[:, 1, 1]
     squares = a * a + b * b + c * c + d * d
