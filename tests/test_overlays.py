@@ -6,7 +6,7 @@ import pytest
 from vtkmodules.util import numpy_support
 
 from marnox.camera import Intrinsics
-from marnox.coverage import coverage
+from marnox.coverage import RegionCoverage, coverage
 from marnox.overlays import (
     CAMERA_COLORS,
     NONE,
@@ -14,8 +14,10 @@ from marnox.overlays import (
     TWO_OR_MORE,
     CoverageColors,
     Frustums,
+    coverageColors,
     frustumPolydata,
 )
+from marnox.pose import Pose
 from marnox.project import Project
 from marnox.sample import build_sample_cell
 from marnox.viewer import WorkspaceViewer
@@ -40,6 +42,27 @@ def test_frustum_outline_projects_onto_the_image_border(distortion):
     # Four rays from the centre, and the closed outline through every border point.
     lines = numpy_support.vtk_to_numpy(polydata.GetLines().GetConnectivityArray())
     assert polydata.GetNumberOfLines() == 5 and len(lines) == 8 + len(points)
+
+
+def _between(a, b, t):
+    return tuple(x + t * (y - x) for x, y in zip(a, b, strict=True))
+
+
+@pytest.mark.parametrize(
+    "colorBy, limit, expected",
+    [
+        ("cameras", None, [ONE, TWO_OR_MORE, NONE, ONE]),
+        ("cameras", 1.8, [ONE, ONE, NONE, NONE]),
+        ("mmPerPixel", None, [TWO_OR_MORE, _between(TWO_OR_MORE, ONE, 1 / 6), NONE, ONE]),
+        ("mmPerPixel", 2.0, [TWO_OR_MORE, _between(TWO_OR_MORE, ONE, 0.5), NONE, NONE]),
+    ],
+)
+def test_coverage_colours(colorBy, limit, expected):
+    mm = np.array([[1.0, np.nan], [2.0, 1.5], [np.nan, np.nan], [4.0, np.nan]])
+    region = RegionCoverage(
+        np.zeros((4, 3)), ["a", "b"], np.isfinite(mm), mm, Pose(), (1.0, 1.0), (2, 2)
+    )
+    assert np.allclose(coverageColors(region, colorBy, limit), expected)
 
 
 def _colour_share(png, colour):
