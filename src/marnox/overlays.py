@@ -98,8 +98,12 @@ def frustumPolydata(intrinsics, distortion, depth):
     at ``depth`` metres along +z, and the image's outline there (curved by distortion).
 
     Where the lens model has no ray for a border pixel, the outline leaves a gap.
+    Raises ValueError for intrinsics no camera can have (an empty image, a focal length
+    that is not positive).
     """
     width, height, fx, fy, cx, cy = intrinsics
+    if not (width > 0 and height > 0 and fx > 0 and fy > 0):
+        raise ValueError(f"no frustum for intrinsics {tuple(intrinsics)}")
     pixels = _outlinePixels(width, height)
     normalised = (pixels - (cx, cy)) / (fx, fy)
     if any(distortion):
@@ -167,7 +171,11 @@ class Frustums(_Overlay):
             key = (tuple(camera.intrinsics()), tuple(camera.distortion()), self._depth)
             drawn = self._drawn.get(name)
             if drawn is None or drawn[0] != key:
-                actor = polydataActor(frustumPolydata(key[0], key[1], self._depth))
+                try:
+                    polydata = frustumPolydata(key[0], key[1], self._depth)
+                except ValueError as error:
+                    raise ValueError(f"camera {name!r}: {error}") from error
+                actor = polydataActor(polydata)
                 prop = actor.GetProperty()
                 prop.SetColor(*CAMERA_COLORS[index % len(CAMERA_COLORS)])
                 prop.SetLineWidth(2.0)
