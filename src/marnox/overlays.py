@@ -147,7 +147,7 @@ class Frustums(_Overlay):
     Args:
         viewer: a ``WorkspaceViewer``; its project's cameras are drawn.
         depth: how far the frustums reach, in metres (positive and finite).
-        cameras: camera names; None for all.
+        cameras: camera names; None for all. An unknown name raises ValueError.
 
     Call ``update()`` after cameras moved or changed, or the project changed.
     """
@@ -157,6 +157,12 @@ class Frustums(_Overlay):
         super().__init__(viewer)
         self._depth = _checkedDepth(depth)
         self._names = None if cameras is None else list(cameras)
+        known = viewer._project.workspace().getCameras()
+        unknown = [name for name in self._names or () if name not in known]
+        if unknown:
+            raise ValueError(
+                f"no camera {unknown[0]!r} (the project's cameras: {', '.join(known)})"
+            )
         # Per camera name: what its lines were drawn for, and its actor.
         self._drawn = {}
         self.update()
