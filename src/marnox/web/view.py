@@ -204,11 +204,13 @@ class WebView:
         self._show_overlay("coverage", None)
 
     def _show_overlay(self, name, make):
+        # Made before the old one goes, so that bad arguments leave the view as it was.
+        new = None if make is None else make(self.workspace_viewer)
         shown = self._overlays.pop(name, None)
         if shown is not None:
             shown.remove()
-        if make is not None:
-            self._overlays[name] = make(self.workspace_viewer)
+        if new is not None:
+            self._overlays[name] = new
 
     def wait(self, timeout: Optional[float] = None) -> bool:
         """Block until a browser connects, leaves, moves the camera or is ready for a frame.
