@@ -17,6 +17,7 @@ import inspect
 import math
 import numbers
 import threading
+import weakref
 
 import numpy as np
 
@@ -177,29 +178,31 @@ def _sees(frame, distortion, points, face_axes, near, far):
     return seen, mm
 
 
-_local = threading.local()
+# Per project: the thread that made its renderer, and the renderer.
+_renderers = weakref.WeakKeyDictionary()
 
 
 def _frames(project, names):
     """One frame per camera, drawn without labels.
 
-    Each thread keeps one off-screen renderer for every call, since making a window
-    costs about as much as drawing the cameras; between calls it holds an empty project,
-    not the caller's.
+    A project keeps its renderer while it lives, for the next call on the same thread:
+    making a window costs about as much as drawing the cameras. Between calls the
+    renderer holds an empty project, so that it does not keep the project alive.
     """
     from marnox.project import Project
     from marnox.viewer import CameraRenderer
 
-    renderer = getattr(_local, "renderer", None)
-    if renderer is None:
-        renderer = _local.renderer = CameraRenderer(project, labels=False)
-        _local.empty = Project()
-    else:
+    kept = _renderers.get(project)
+    if kept is not None and kept[0] == threading.get_ident():
+        renderer = kept[1]
         renderer.setProject(project)
+    else:
+        renderer = CameraRenderer(project, labels=False)
+        _renderers[project] = (threading.get_ident(), renderer)
     try:
         return renderer.render(names)
     finally:
-        renderer.setProject(_local.empty)
+        renderer.setProject(Project())
 
 
 def _planes():
