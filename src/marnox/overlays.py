@@ -19,6 +19,7 @@ Example::
 from __future__ import annotations
 
 import math
+import numbers
 
 import numpy as np
 from vtkmodules.util import numpy_support
@@ -77,7 +78,7 @@ class _Overlay:
 
 
 def _checkedDepth(depth):
-    if isinstance(depth, bool) or not isinstance(depth, (int, float)):
+    if isinstance(depth, bool) or not isinstance(depth, numbers.Real):
         raise TypeError(f"depth must be a number of metres, not {depth!r}")
     if not (math.isfinite(depth) and depth > 0):
         raise ValueError(f"depth must be positive and finite, got {depth!r}")
