@@ -18,6 +18,7 @@ import traitlets
 
 from marnox._view_setup import check_size, framed_workspace_viewer, use_headless_window
 from marnox.camera_files import pngBytes
+from marnox.overlays import CoverageColors, Frustums
 from marnox.project import Project
 from marnox.viewer import ImageViewer
 from marnox.web import camera
@@ -135,6 +136,8 @@ class View(anywidget.AnyWidget):
             self._loop = asyncio.get_running_loop()
         except RuntimeError:
             self._loop = None
+        # Drawn over the workspace view: "frustums" and "coverage" (marnox.overlays).
+        self._overlays = {}
         self._wake_handle = self._later_handle = None
         self._refresh_due = False
         self.on_msg(self._receive)
@@ -155,6 +158,40 @@ class View(anywidget.AnyWidget):
         if not self._draw(taken_before):
             # The front end gets this picture once it takes a frame again.
             self._refresh_due = True
+
+    def showFrustums(self, depth: float = 1.0) -> None:
+        """Draw each camera's frustum, ``depth`` metres deep, in the workspace view; they
+        follow the cameras as the view redraws (see ``marnox.overlays.Frustums``)."""
+        self._check_thread("showFrustums")
+        self._show_overlay("frustums", lambda viewer: Frustums(viewer, depth))
+
+    def showCoverage(self, results, colorBy: str = "cameras", maxMmPerPixel=None) -> None:
+        """Colour the task regions' faces by ``results`` of ``marnox.coverage.coverage``
+        (see ``marnox.overlays.CoverageColors``)."""
+        self._check_thread("showCoverage")
+        self._show_overlay(
+            "coverage", lambda viewer: CoverageColors(viewer, results, colorBy, maxMmPerPixel)
+        )
+
+    def hideFrustums(self) -> None:
+        """Take the frustums out of the workspace view."""
+        self._check_thread("hideFrustums")
+        self._show_overlay("frustums", None)
+
+    def hideCoverage(self) -> None:
+        """Take the coverage colours out of the workspace view."""
+        self._check_thread("hideCoverage")
+        self._show_overlay("coverage", None)
+
+    def _show_overlay(self, name, make):
+        # Made before the old one goes, so that bad arguments leave the view as it was.
+        new = None if make is None else make(self.workspace_viewer)
+        shown = self._overlays.pop(name, None)
+        if shown is not None:
+            shown.remove()
+        if new is not None:
+            self._overlays[name] = new
+        self._wake(refresh=True)
 
     def close(self) -> None:
         """Close the widget everywhere it is shown and release both viewers' windows."""
@@ -220,6 +257,8 @@ class View(anywidget.AnyWidget):
             self._resolution.moved(now)
         if refresh and self._timeline is not None:
             self._follow_timeline()
+        if refresh and "frustums" in self._overlays:
+            self._overlays["frustums"].update()
         scale = self._resolution.scale(now)
         self._grabbers[0].resize(scale)
         if refresh:
