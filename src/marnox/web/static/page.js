@@ -115,6 +115,9 @@ function receive(event) {
 function connect() {
   const url = new URL("ws", location.href);
   url.protocol = location.protocol === "https:" ? "wss:" : "ws:";
+  // The token of a view that edits, if the page's address has it.
+  const token = new URLSearchParams(location.search).get("token");
+  if (token !== null) url.searchParams.set("token", token);
   socket = new WebSocket(url);
   socket.binaryType = "arraybuffer";
   socket.onopen = () => showStatus("live", "live");
