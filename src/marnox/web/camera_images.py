@@ -2,13 +2,10 @@
 
 from __future__ import annotations
 
-import time
-
 import numpy as np
 
 from marnox._node_paths import walk
 from marnox.camera import Intrinsics, depthImage
-from marnox.web.resolution import Resolution
 
 
 def _scene(workspace):
@@ -112,10 +109,10 @@ class CameraImages:
     """Renders the project's cameras into its system's images when the scene changed.
 
     Each camera is drawn to fit a tile of ``tile`` (width, height) pixels, the size the
-    image grid shows it at. While something moves, fewer pixels still (as few as keep the
-    render within a moving frame's time, stretched to the tile), and only the cameras
-    that moved, when only cameras did; at rest, every camera in full, since each may see
-    the others.
+    image grid shows it at, times the scale that :meth:`refresh` is given: below 1 while
+    something moves, when the grid is drawn with that many fewer pixels too. Then only
+    the cameras that moved are drawn, if only cameras did, the others' last images
+    shrunk to match; at rest every camera is drawn in full, since each may see the others.
     """
 
     def __init__(self, project, tile):
@@ -125,52 +122,35 @@ class CameraImages:
         self._tile = tile
         self._grid = _GridWorkspace(project.workspace())
         self._renderer = CameraRenderer(_GridProject(project, self._grid), labels=False)
-        self._resolution = Resolution()
         self._images = {}
         self._scene = None
-        # Whether some camera's image is older or coarser than the scene.
+        # Whether the images are coarser than the grid's full size, or some older than the scene.
         self.partial = False
 
-    def moved(self, now):
-        """Something moved under the mouse at ``now`` (``time.monotonic()``)."""
-        self._resolution.moved(now)
+    def _size(self, intrinsics, scale):
+        fit = min(self._tile[0] / intrinsics.width, self._tile[1] / intrinsics.height, 1.0)
+        return _scaled_size(intrinsics, fit * scale)
 
-    def rests_at(self):
-        """When the last move counts as over."""
-        return self._resolution.rests_at()
-
-    def _fit(self, intrinsics):
-        scale = min(self._tile[0] / intrinsics.width, self._tile[1] / intrinsics.height, 1.0)
-        return _scaled_size(intrinsics, scale)
-
-    def refresh(self, now):
-        """Draw what changed; returns whether the system's images were replaced."""
+    def refresh(self, scale=1.0):
+        """Draw what changed at ``scale``; returns whether the system's images were replaced."""
         workspace = self._project.workspace()
         scene = _scene(workspace)
-        motion = self._resolution.scale(now)
-        if scene == self._scene and not (self.partial and motion == 1.0):
+        if scene == self._scene and not (self.partial and scale == 1.0):
             return False
         cameras = workspace.getCameras()
+        sizes = {name: self._size(camera.intrinsics(), scale) for name, camera in cameras.items()}
         names = list(cameras)
-        if motion < 1.0 and self._scene is not None and scene[1:] == self._scene[1:]:
+        if scale < 1.0 and self._scene is not None and scene[1:] == self._scene[1:]:
             names = _moved_cameras(self._scene[0], scene[0], names) or names
         self._scene = scene
-        fits = {name: self._fit(cameras[name].intrinsics()) for name in names}
-        self._grid.sizes = {
-            name: _scaled_size(_fewer_pixels(cameras[name].intrinsics(), fit), motion)
-            for name, fit in fits.items()
-        }
-        start = time.perf_counter()
+        self._grid.sizes = {name: sizes[name] for name in names}
         for frame in self._renderer.render(names):
-            color, depth = frame.color, depthImage(frame.depth)
-            fit = fits[frame.name]
-            if (color.shape[1], color.shape[0]) != fit:
-                color, depth = _stretch(color, fit), _stretch(depth, fit)
-            self._images[frame.name] = (color, depth)
-        if motion < 1.0:
-            self._resolution.measured(motion, time.perf_counter() - start)
-        self.partial = motion < 1.0
-        images = [image for name in cameras if name in self._images for image in self._images[name]]
+            self._images[frame.name] = (frame.color, depthImage(frame.depth))
+        images = []
+        for name, size in sizes.items():
+            for image in self._images.get(name, ()):
+                images.append(image if image.shape[1::-1] == size else _stretch(image, size))
+        self.partial = scale < 1.0
         self._project.system().setImages(images)
         return True
 

@@ -198,7 +198,7 @@ class WebView:
             if not wanted[view] or (view == 1 and not self._images_changed()):
                 continue
             start = time.perf_counter()
-            frame = grabber.grab(scale if view == 0 else 1.0)
+            frame = grabber.grab(scale if view == 0 else self._grid_scale(scale))
             if view == 0:
                 self._resolution.measured(scale, time.perf_counter() - start)
             if frame is not None:
@@ -209,14 +209,12 @@ class WebView:
     def _apply_edits(self, now):
         """Picks and edits, then what they changed: the selection's frame, the cameras' images."""
         requests = self._edits.take()
-        images = self._camera_images
         if requests and self._editor.apply(requests):
             self._resolution.moved(now)
-            if images is not None:
-                images.moved(now)
         self._editor.place_frame()
-        if images is not None:
-            images.refresh(now)
+        if self._camera_images is not None:
+            # The image grid is drawn with fewer pixels with the workspace view.
+            self._camera_images.refresh(self._resolution.scale(now))
 
     def picks(self) -> List[Optional[Pick]]:
         """The picks that :meth:`update` took from browsers since the last call, in order:
@@ -232,6 +230,11 @@ class WebView:
         """
         self._check_thread("picks")
         return self._editor.picks()
+
+    def _grid_scale(self, scale):
+        """The image grid's scale: the workspace view's while it shows coarser camera images."""
+        images = self._camera_images
+        return scale if images is not None and images.partial else 1.0
 
     def _images_changed(self):
         """Whether the system's images differ from those the image grid last drew: the
@@ -256,16 +259,17 @@ class WebView:
         edited node has come to rest too, when browsers are due the view's full picture and
         every camera's image.
         """
-        rests = [self._resolution.rests_at()] if self._reduced else []
         images = self._camera_images
-        if images is not None and images.partial:
-            # The next update() draws every camera in full once the move is over.
-            if images.rests_at() <= time.monotonic():
-                return True
-            rests.append(images.rests_at())
-        if rests:
+        if (
+            images is not None
+            and images.partial
+            and self._resolution.rests_at() <= time.monotonic()
+        ):
+            # The next update() draws every camera in full, the move being over.
+            return True
+        if self._reduced or (images is not None and images.partial):
             # A moment past the rest, so that update() finds the camera resting.
-            rest = min(rests) + 1e-3 - time.monotonic()
+            rest = self._resolution.rests_at() + 1e-3 - time.monotonic()
             if rest > 0 and (timeout is None or rest < timeout):
                 self._activity.wait(rest)
                 return True
