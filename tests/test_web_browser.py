@@ -1,6 +1,7 @@
 """The web view in a real browser: Debian's headless Chromium, driven by Selenium.
 
-Set MARNOX_WEB_SCREENSHOT=FILE.png to keep a picture of the page (the README's).
+Set MARNOX_WEB_SCREENSHOT=FILE.png to keep a picture of the page, MARNOX_EDIT_SCREENSHOT=FILE.png
+one of a camera moved in a view that edits (the README's).
 """
 
 import io
@@ -376,6 +377,12 @@ def test_editing_moves_nodes_and_cameras_undoes_and_saves(browser, tmp_path):
 
         wait_for(image_changed, "the camera's new image", view.update)
         assert not camera.pose().isClose(before)
+        screenshot = os.environ.get("MARNOX_EDIT_SCREENSHOT")
+        if screenshot:
+            # Once the camera rests, every view is drawn in full.
+            end = time.monotonic() + 1.5
+            wait_for(lambda: time.monotonic() > end, "the full frames", view.update)
+            browser.save_screenshot(screenshot)
 
         browser.execute_script("document.activeElement.blur()")
         ActionChains(browser).key_down(Keys.CONTROL).send_keys("z").key_up(Keys.CONTROL).perform()

@@ -5,6 +5,7 @@ Everything here touches the model or VTK, so it runs inside ``WebView.update()``
 
 from __future__ import annotations
 
+import collections
 import json
 import logging
 import math
@@ -18,6 +19,8 @@ from marnox.web.messages import MAX_POSITION
 LOG = logging.getLogger("marnox.web")
 
 DEGREES_PER_NOTCH = 5.0
+# Picks kept for an owner that does not collect them; older ones are dropped.
+MAX_PICKS = 1000
 # Steps the undo history keeps; each is one node's pose or one robot's joints.
 MAX_UNDO = 1000
 # The selected node's frame, in metres: visible beside a box on the table.
@@ -85,7 +88,7 @@ class Editor:
         self._viewer = viewer
         self._path = path
         self.editable = editable
-        self._picks = []
+        self._picks = collections.deque(maxlen=MAX_PICKS)
         self._selected = None
         self._label = None
         self._point = None
@@ -117,8 +120,9 @@ class Editor:
         return moving
 
     def picks(self):
-        """The picks since the last call."""
-        picks, self._picks = self._picks, []
+        """The picks since the last call (the last :data:`MAX_PICKS`)."""
+        picks = list(self._picks)
+        self._picks.clear()
         return picks
 
     def _pick(self, fx, fy):

@@ -217,8 +217,9 @@ class WebView:
             self._camera_images.refresh(self._resolution.scale(now))
 
     def picks(self) -> List[Optional[Pick]]:
-        """The picks that :meth:`update` took from browsers since the last call, in order:
-        a :class:`~marnox.picking.Pick` each, or None for a click on no node.
+        """The picks that :meth:`update` took from browsers since the last call, in order
+        (the last 1,000): a :class:`~marnox.picking.Pick` each, or None for a click on no
+        node.
 
         Example::
 

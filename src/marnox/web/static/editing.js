@@ -27,6 +27,7 @@ function clamp01(value) {
 }
 
 function showSelection(message) {
+  const another = message.path !== selected;
   selected = message.path;
   if (message.path === null) {
     selectionLine.textContent = "nothing picked";
@@ -39,8 +40,10 @@ function showSelection(message) {
   if (message.pose) {
     POSE_FIELDS.forEach((name, index) => {
       const input = poseInputs.elements[name];
-      // What a user is typing stays.
-      if (document.activeElement !== input) input.value = Number(message.pose[index].toFixed(4));
+      // What a user is typing stays, unless another node was picked.
+      if (another || document.activeElement !== input) {
+        input.value = Number(message.pose[index].toFixed(4));
+      }
     });
   }
   showJoints(message.joints ?? []);
@@ -178,6 +181,8 @@ poseInputs.addEventListener("keydown", (event) => {
     message[name] = value;
   }
   send(message);
+  // The inputs follow the node again.
+  event.target.blur();
 });
 
 function save() {
