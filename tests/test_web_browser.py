@@ -363,8 +363,12 @@ def test_editing_moves_nodes_and_cameras_undoes_and_saves(browser, tmp_path):
         wait_for(lambda: box.pose().position()[0] == 0.1, "x in the model", view.update)
         ctrl_drag(browser, fraction_of(view, red_box_top(project)), 80, 0)
         wait_for(lambda: box.pose().position()[0] != 0.1, "the dragged box", view.update)
+        dragged = box.pose().position()
+        assert dragged[2] == 0.5
+        ctrl_drag(browser, fraction_of(view, red_box_top(project)), 0, -40, shift=True)
+        wait_for(lambda: box.pose().position()[2] > 0.5, "the lifted box", view.update)
         moved = box.pose()
-        assert moved.position()[2] == 0.5
+        assert moved.position()[:2] == pytest.approx(dragged[:2])
 
         click(browser, fraction_of(view, camera.worldPose().position()))
         selection = browser.find_element("id", "selection")

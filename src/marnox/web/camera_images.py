@@ -127,6 +127,10 @@ class CameraImages:
         # Whether the images are coarser than the grid's full size, or some older than the scene.
         self.partial = False
 
+    def close(self):
+        """Release the renderer's window."""
+        self._renderer._window.Finalize()
+
     def _size(self, intrinsics, scale):
         fit = min(self._tile[0] / intrinsics.width, self._tile[1] / intrinsics.height, 1.0)
         return _scaled_size(intrinsics, fit * scale)

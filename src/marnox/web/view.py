@@ -277,7 +277,7 @@ class WebView:
         return self._activity.wait(timeout)
 
     def stop(self) -> None:
-        """Close every browser's connection, stop serving and release both windows."""
+        """Close every browser's connection, stop serving and release the windows."""
         self._check_thread("stop")
         if self._state == "stopped":
             return
@@ -287,6 +287,8 @@ class WebView:
         finally:
             for viewer in self._viewers:
                 viewer.stop()
+            if self._camera_images is not None:
+                self._camera_images.close()
 
     def __enter__(self) -> WebView:
         self.start()
