@@ -13,7 +13,9 @@ import os
 
 import numpy as np
 
+from marnox.picking import nodeAt, pick
 from marnox.pose import Pose
+from marnox.visual import VisualCoordinate
 from marnox.web.messages import MAX_POSITION
 
 LOG = logging.getLogger("marnox.web")
@@ -126,8 +128,6 @@ class Editor:
         return picks
 
     def _pick(self, fx, fy):
-        from marnox.picking import nodeAt, pick
-
         width, height = self._viewer._window.GetSize()
         hit = pick(self._viewer, fx * width - 0.5, fy * height - 0.5)
         self._picks.append(hit)
@@ -140,8 +140,6 @@ class Editor:
         self._shown = None
 
     def _node(self, path):
-        from marnox.picking import nodeAt
-
         return nodeAt(self._project.workspace(), path)
 
     def _edit(self, node, request):
@@ -277,8 +275,6 @@ class Editor:
         if self._frame is None:
             if node is None:
                 return
-            from marnox.visual import VisualCoordinate
-
             self._frame = VisualCoordinate(FRAME_SCALE)
             self._viewer._ren.AddActor(self._frame._getActor())
         actor = self._frame._getActor()
