@@ -344,6 +344,10 @@ def test_a_click_names_the_node_on_the_page_and_in_picks(browser):
         [hit] = view.picks()
         assert hit.path == "table/red_box"
         np.testing.assert_allclose(hit.point, red_box_top(project), atol=0.01)
+        # A click on the background picks nothing.
+        click(browser, (0.02, 0.02))
+        wait_for(lambda: selection.text == "nothing picked", "the miss", view.update)
+        assert view.picks() == []
 
 
 def test_editing_moves_nodes_and_cameras_undoes_and_saves(browser, tmp_path):

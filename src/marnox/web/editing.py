@@ -130,10 +130,10 @@ class Editor:
     def _pick(self, fx, fy):
         width, height = self._viewer._window.GetSize()
         hit = pick(self._viewer, fx * width - 0.5, fy * height - 0.5)
-        self._picks.append(hit)
         self._selected = None
         self._label = self._point = None
         if hit is not None:
+            self._picks.append(hit)
             self._label, self._point = hit
             self._selected = nodeAt(self._project.workspace(), hit.path)
         # Sent even when unchanged: the page answers every click.

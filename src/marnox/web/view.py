@@ -217,18 +217,17 @@ class WebView:
             # The image grid is drawn with fewer pixels with the workspace view.
             self._camera_images.refresh(self._resolution.scale(now))
 
-    def picks(self) -> List[Optional[Pick]]:
+    def picks(self) -> List[Pick]:
         """The picks that :meth:`update` took from browsers since the last call, in order
-        (the last 1,000): a :class:`~marnox.picking.Pick` each, or None for a click on no
-        node.
+        (the last 1,000), a :class:`~marnox.picking.Pick` each; a click on no node
+        clears the selection and is not among them.
 
         Example::
 
             view.wait()
             view.update()
             for hit in view.picks():
-                if hit is not None:
-                    print(hit.path, hit.point)
+                print(hit.path, hit.point)
         """
         self._check_thread("picks")
         return self._editor.picks()
