@@ -76,6 +76,21 @@ def _joint_ranges(robot):
     return ranges
 
 
+def _overlay(viewer, actor):
+    """A renderer that draws ``actor`` over ``viewer``'s scene, seen by the same camera: a
+    node's frame would be hidden inside the node."""
+    from vtkmodules.vtkRenderingCore import vtkRenderer
+
+    window = viewer._window
+    window.SetNumberOfLayers(max(window.GetNumberOfLayers(), 2))
+    renderer = vtkRenderer()
+    renderer.SetLayer(1)
+    renderer.InteractiveOff()
+    renderer.SetActiveCamera(viewer._cam)
+    renderer.AddActor(actor)
+    return renderer
+
+
 class Editor:
     """The owner-thread side of picking and editing in a web view.
 
@@ -276,7 +291,7 @@ class Editor:
             if node is None:
                 return
             self._frame = VisualCoordinate(FRAME_SCALE)
-            self._viewer._ren.AddActor(self._frame._getActor())
+            self._viewer._window.AddRenderer(_overlay(self._viewer, self._frame._getActor()))
         actor = self._frame._getActor()
         actor.SetVisibility(node is not None)
         if node is not None:
