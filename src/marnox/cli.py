@@ -13,6 +13,7 @@ import argparse
 import os
 import sys
 
+from marnox import __version__
 from marnox._view_setup import check_port, check_size, use_headless_window
 from marnox.constants import MX_IMAGE_FILE_EXT, MX_PROJECT_FILE_EXT
 
@@ -412,6 +413,7 @@ def build_parser():
     parser = argparse.ArgumentParser(
         prog="python -m marnox", description="Robot-cell projects and their viewers."
     )
+    parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     demo = commands.add_parser(
