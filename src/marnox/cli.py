@@ -10,11 +10,17 @@ Bad input ends with one line on standard error and exit status 2, never a traceb
 from __future__ import annotations
 
 import argparse
+import math
 import os
 import sys
 
 from marnox import __version__
-from marnox._view_setup import check_port, check_size, use_headless_window
+from marnox._view_setup import (
+    check_port,
+    check_size,
+    framed_workspace_viewer,
+    use_headless_window,
+)
 from marnox.constants import MX_IMAGE_FILE_EXT, MX_PROJECT_FILE_EXT
 
 EXIT_BAD_INPUT = 2
@@ -64,16 +70,15 @@ def load_project(path):
     return project
 
 
-def write_workspace_png(project, path, size=DEFAULT_SIZE):
-    """Render the workspace, point cloud and trajectory of ``project`` off screen to ``path``."""
-    from marnox.viewer import WorkspaceViewer
+def write_workspace_png(project, path, size=DEFAULT_SIZE, overlays=()):
+    """Render the workspace, point cloud and trajectory of ``project`` off screen to ``path``.
 
-    viewer = WorkspaceViewer(size=tuple(size), trajectory=True, pointcloud=True)
-    viewer.setProject(project)
-    viewer.init(offscreen=True)
-    # init fits the whole scene, point cloud and camera poles included, with a
-    # generous margin; come a little closer so the cell fills the picture.
-    viewer.zoom(1.2)
+    Each of ``overlays`` is called with the viewer once the view is set, to draw over it
+    (see ``marnox.overlays``).
+    """
+    viewer = framed_workspace_viewer(project, size)
+    for overlay in overlays:
+        overlay(viewer)
     viewer.render()
     _screenshot(viewer, path)
 
@@ -297,8 +302,9 @@ def run_cameras(project_file, out, names, labels):
         print(f"wrote {path}")
 
 
-def run_render(project_file, out, size, images):
-    """Write the workspace view (and optionally the image grid) of a project file."""
+def run_render(project_file, out, size, images, frustums=False):
+    """Write the workspace view (and optionally the image grid) of a project file, with
+    the cameras' frustums if ``frustums``."""
     if out is None:
         out = os.path.splitext(project_file)[0] + MX_IMAGE_FILE_EXT
     for path in (out, images):
@@ -307,11 +313,114 @@ def run_render(project_file, out, size, images):
             _require_output_folder(path)
     _check_size_option(size)
     project = load_project(project_file)
-    write_workspace_png(project, out, size)
+    write_workspace_png(project, out, size, [_draw_frustums] if frustums else [])
     print(f"wrote {out}")
     if images is not None:
         write_images_png(project, images, size)
         print(f"wrote {images}")
+
+
+def _draw_frustums(viewer):
+    from marnox.overlays import Frustums
+
+    Frustums(viewer)
+
+
+def _check_coverage_options(arguments):
+    step, limit, require = arguments.step, arguments.max_mm_per_pixel, arguments.require
+    if not (math.isfinite(step) and step > 0):
+        raise BadInput(f"--step {step:g}: must be a positive number of metres")
+    if arguments.min_cameras < 0:
+        raise BadInput(f"--min-cameras {arguments.min_cameras}: must be 0 or more")
+    if limit is not None and not (math.isfinite(limit) and limit > 0):
+        raise BadInput(f"--max-mm-per-pixel {limit:g}: must be a positive number")
+    if require is not None and not 0 <= require <= 1:
+        raise BadInput(f"--require {require:g}: must be a share from 0 to 1")
+    if arguments.out is not None:
+        _require_ending(arguments.out, MX_IMAGE_FILE_EXT, "the picture")
+        _require_output_folder(arguments.out)
+
+
+def run_coverage(arguments):
+    """Print how the cameras of a project file cover its task regions; returns the exit
+    status: 1 when ``--require`` is not met, else 0."""
+    import json
+
+    from marnox.coverage import coverage
+    from marnox.coverage_report import coverageFigures, coverageTable
+
+    _check_coverage_options(arguments)
+    project = load_project(arguments.project)
+    try:
+        results = coverage(project, step=arguments.step)
+    except ValueError as error:
+        raise BadInput(f"{arguments.project}: {error}") from error
+    minimum, limit = arguments.min_cameras, arguments.max_mm_per_pixel
+    figures = coverageFigures(results, minimum, limit)
+    if arguments.json:
+        print(json.dumps(figures, indent=2))
+    else:
+        print(coverageTable(figures), end="")
+    if arguments.out is not None:
+
+        def draw(viewer):
+            from marnox.overlays import CoverageColors, Frustums
+
+            Frustums(viewer)
+            CoverageColors(viewer, results, maxMmPerPixel=limit)
+
+        write_workspace_png(project, arguments.out, overlays=[draw])
+        if not arguments.json:
+            print(f"wrote {arguments.out}")
+    short = [
+        name
+        for name, region in figures["regions"].items()
+        if arguments.require is not None and region["withinLimits"] < arguments.require
+    ]
+    for name in short:
+        share = figures["regions"][name]["withinLimits"]
+        print(
+            f"marnox: {name}: {share:.3f} of its points within the limits, "
+            f"{arguments.require:g} required",
+            file=sys.stderr,
+        )
+    return 1 if short else 0
+
+
+def _coverage_command(arguments):
+    use_headless_window()
+    return run_coverage(arguments)
+
+
+def _add_coverage_command(commands):
+    coverage = commands.add_parser(
+        "coverage",
+        help="how the cameras see each task region: shares seen and mm per pixel",
+        description="Load a project file and print, per task region, the share of its top "
+        "face that at least 1 and 2 cameras see and the share within the limits, and per "
+        "camera the share it sees and its median and worst millimetres per pixel.",
+    )
+    coverage.set_defaults(func=_coverage_command)
+    _add_project_argument(coverage)
+    coverage.add_argument(
+        "--step", type=float, default=0.01, metavar="M", help="grid spacing in metres"
+    )
+    coverage.add_argument(
+        "--min-cameras", type=int, default=1, metavar="K", help="cameras each point needs"
+    )
+    coverage.add_argument(
+        "--max-mm-per-pixel", type=float, metavar="R", help="coarsest resolution that counts"
+    )
+    coverage.add_argument(
+        "--out", metavar="FILE.png", help="write the workspace view with frustums and coverage"
+    )
+    coverage.add_argument("--json", action="store_true", help="print the figures as JSON")
+    coverage.add_argument(
+        "--require",
+        type=float,
+        metavar="F",
+        help="exit with status 1 when a region's share within the limits is below F",
+    )
 
 
 def _quietly(make):
@@ -393,6 +502,52 @@ def run_serve(project_file, host, port, size):
     )
 
 
+def _demo_command(arguments):
+    use_headless_window()
+    robot = None
+    if arguments.robot is not None:
+        robot = load_robot(arguments.robot, arguments.package_dir, arguments.joints)
+    elif arguments.package_dir or arguments.joints:
+        raise BadInput("--package-dir and --joints need --robot")
+    if arguments.record is not None:
+        if robot is not None:
+            raise BadInput("--record records the built-in arm; it takes no --robot")
+        run_record_demo(arguments.record)
+    else:
+        run_demo(arguments.out, robot)
+
+
+def _replay_command(arguments):
+    if arguments.serve:
+        use_headless_window()
+        run_replay_serve(
+            arguments.recording, arguments.host, arguments.port, arguments.speed, arguments.loop
+        )
+    else:
+        run_replay(arguments.recording, arguments.speed, arguments.loop)
+
+
+def _render_command(arguments):
+    use_headless_window()
+    run_render(
+        arguments.project, arguments.out, arguments.size, arguments.images, arguments.frustums
+    )
+
+
+def _cameras_command(arguments):
+    use_headless_window()
+    run_cameras(arguments.project, arguments.out, arguments.camera, not arguments.no_labels)
+
+
+def _view_command(arguments):
+    run_view(arguments.project)
+
+
+def _serve_command(arguments):
+    use_headless_window()
+    run_serve(arguments.project, arguments.host, arguments.port, arguments.size)
+
+
 def _add_project_argument(parser):
     parser.add_argument("project", metavar="PROJECT", help="project file (*.mxproj)")
 
@@ -436,6 +591,7 @@ def build_parser():
     demo.add_argument(
         "--joints", nargs="+", default=[], metavar="NAME=VALUE", help="joint positions"
     )
+    demo.set_defaults(func=_demo_command)
     demo.add_argument(
         "--record",
         metavar="FILE",
@@ -449,6 +605,7 @@ def build_parser():
         "the workspace and image windows, in real time; with --serve, serve it to web browsers "
         "with a timeline instead.",
     )
+    replay.set_defaults(func=_replay_command)
     replay.add_argument("recording", metavar="RECORDING", help="recording (*.mcap)")
     replay.add_argument("--speed", type=float, default=1.0, help="recorded seconds per second")
     replay.add_argument("--loop", action="store_true", help="start again at the end")
@@ -461,10 +618,13 @@ def build_parser():
         description="Load a project file and write its workspace view (and, with --images, "
         "its image grid) as PNG files, off screen.",
     )
+    render.set_defaults(func=_render_command)
     _add_project_argument(render)
     render.add_argument("-o", "--out", metavar="OUT.png", help="workspace picture")
     _add_size_option(render)
     render.add_argument("--images", metavar="OUT.png", help="also write the image grid here")
+    render.add_argument("--frustums", action="store_true", help="draw the cameras' frustums")
+    _add_coverage_command(commands)
 
     cameras = commands.add_parser(
         "cameras",
@@ -473,6 +633,7 @@ def build_parser():
         "NAME-depth.png (16-bit millimetres along the camera's axis, 0 where nothing) and "
         "NAME-labels.png (16-bit, the label's number in labels.json, 0 where nothing).",
     )
+    cameras.set_defaults(func=_cameras_command)
     _add_project_argument(cameras)
     cameras.add_argument("--out", default=".", metavar="DIR", help="output folder")
     cameras.add_argument(
@@ -486,6 +647,7 @@ def build_parser():
         description="Open a project file in the interactive workspace window; returns when "
         "the window is closed.",
     )
+    view.set_defaults(func=_view_command)
     _add_project_argument(view)
 
     serve = commands.add_parser(
@@ -495,6 +657,7 @@ def build_parser():
         "and zooms it) and image grid to web browsers until interrupted. Anyone who can reach "
         "the port can watch the cell and move the view's camera.",
     )
+    serve.set_defaults(func=_serve_command)
     _add_project_argument(serve)
     _add_address_options(serve)
     _add_size_option(serve)
@@ -505,38 +668,8 @@ def main(argv=None):
     """Run the command line; returns the exit status."""
     arguments = build_parser().parse_args(argv)
     try:
-        if arguments.command == "demo":
-            use_headless_window()
-            robot = None
-            if arguments.robot is not None:
-                robot = load_robot(arguments.robot, arguments.package_dir, arguments.joints)
-            elif arguments.package_dir or arguments.joints:
-                raise BadInput("--package-dir and --joints need --robot")
-            if arguments.record is not None:
-                if robot is not None:
-                    raise BadInput("--record records the built-in arm; it takes no --robot")
-                run_record_demo(arguments.record)
-            else:
-                run_demo(arguments.out, robot)
-        elif arguments.command == "render":
-            use_headless_window()
-            run_render(arguments.project, arguments.out, arguments.size, arguments.images)
-        elif arguments.command == "replay" and arguments.serve:
-            use_headless_window()
-            run_replay_serve(
-                arguments.recording, arguments.host, arguments.port, arguments.speed, arguments.loop
-            )
-        elif arguments.command == "replay":
-            run_replay(arguments.recording, arguments.speed, arguments.loop)
-        elif arguments.command == "cameras":
-            use_headless_window()
-            run_cameras(arguments.project, arguments.out, arguments.camera, not arguments.no_labels)
-        elif arguments.command == "serve":
-            use_headless_window()
-            run_serve(arguments.project, arguments.host, arguments.port, arguments.size)
-        else:
-            run_view(arguments.project)
+        # Only a check that fails returns a status of its own.
+        return arguments.func(arguments) or 0
     except BadInput as error:
         print(f"marnox: error: {error}", file=sys.stderr)
         return EXIT_BAD_INPUT
-    return 0
