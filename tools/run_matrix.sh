@@ -11,14 +11,7 @@ OLDEST_PINS=build/oldest-pins.txt
 REPORT_VERSIONS='import platform; from importlib.metadata import version as v
 print("Python", platform.python_version(), *(f"{p} {v(p)}" for p in ("numpy", "vtk", "protobuf")))'
 
-# The installed CPython of a minor version (e.g. 3.10): pyenv's, else the newest in its folder.
-interpreter() {
-  local prefix
-  prefix=$(pyenv prefix "$1" 2>/dev/null) \
-    || prefix=$(ls -d "${PYENV_ROOT:-$HOME/.pyenv}/versions/$1".* 2>/dev/null | sort -V | tail -n 1)
-  [ -n "$prefix" ] && [ -x "$prefix/bin/python" ] || return 1
-  echo "$prefix/bin/python"
-}
+source tools/interpreters.sh
 
 summary=()
 failed=0
