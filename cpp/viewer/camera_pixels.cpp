@@ -33,8 +33,7 @@ void make_images(const DrawnPixels& drawn, const PixelRules& rules, const Camera
             long out = row * images.width + column;
             long source = rules.source ? rules.source[out] : out;
             std::uint8_t* color = images.color + 3 * out;
-            // A map edited in Python may point anywhere; outside the drawing is nothing seen.
-            if (source < 0 || source >= drawn.width * drawn.height) {
+            if (source < 0) {
                 std::copy(rules.background.begin(), rules.background.end(), color);
                 images.depth[out] = nan;
                 if (images.labels)

@@ -78,7 +78,16 @@ double finest_scale(const Pinhole& camera, const std::vector<std::array<double, 
     return spacing > 0 ? 1.0 / spacing : 1.0;
 }
 
+/// The projection's -2 far near / (far - near), without the product that overflows.
+double depth_offset(double near, double far) {
+    return -2 * near / (1 - near / far);
+}
+
 }  // namespace
+
+bool depth_range_fits_single_precision(double near, double far) {
+    return std::abs(depth_offset(near, far)) <= std::numeric_limits<float>::max();
+}
 
 std::array<double, 2> Distortion::apply(double x, double y) const {
     double r2 = x * x + y * y;
@@ -103,7 +112,7 @@ std::array<double, 16> projection_matrix(const Pinhole& p, double near, double f
             0,
             0,
             -(far + near) / (far - near),
-            -2 * far * near / (far - near),
+            depth_offset(near, far),
             0,
             0,
             -1,
@@ -114,7 +123,8 @@ float metric_depth(float buffer_value, double near, double far) {
     if (!(buffer_value < 1.0f))
         return std::numeric_limits<float>::quiet_NaN();
     double ndc = 2.0 * buffer_value - 1.0;
-    return static_cast<float>(2 * far * near / ((far + near) - ndc * (far - near)));
+    double ratio = near / far;
+    return static_cast<float>(2 * near / ((1 + ratio) - ndc * (1 - ratio)));
 }
 
 UndistortionMap undistortion_map(const Pinhole& camera, const Distortion& distortion) {

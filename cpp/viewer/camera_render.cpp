@@ -1,11 +1,13 @@
 // camera_render.cpp: render(): each camera drawn from its pose, read back and made into a frame.
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <optional>
 
 #include "camera_pixels.h"
 #include "camera_projection.h"
 #include "camera_renderer.h"
+#include "camera_state.h"
 #include "host.h"
 #include "interfaces/model.h"
 
@@ -23,31 +25,20 @@ const Name float32{"float32"};
 const Name int32{"int32"};
 const Name width{"width"}, height{"height"}, fx{"fx"}, fy{"fy"}, cx{"cx"}, cy{"cy"};
 
-double as_double(nb::handle value) {
-    double number = PyFloat_AsDouble(value.ptr());
-    if (number == -1.0 && PyErr_Occurred())
-        pyglue::raise_current();
-    return number;
-}
-
-long as_long(nb::handle value) {
-    long number = PyLong_AsLong(value.ptr());
-    if (number == -1 && PyErr_Occurred())
-        pyglue::raise_current();
-    return number;
-}
-
 [[noreturn]] void refuse(nb::handle name, const char* fault) {
     pyglue::raise(PyExc_ValueError, "camera %R: %s", name.ptr(), fault);
 }
 
 /// The camera's intrinsics, refused unless they describe an image a window can draw.
 Pinhole checked_pinhole(nb::handle name, nb::handle values) {
-    Pinhole p{as_long(pyglue::getattr(values, width)), as_long(pyglue::getattr(values, height)),
-              as_double(pyglue::getattr(values, fx)),  as_double(pyglue::getattr(values, fy)),
-              as_double(pyglue::getattr(values, cx)),  as_double(pyglue::getattr(values, cy))};
-    if (p.width < 1 || p.height < 1 || p.width > kMaxWindowSide || p.height > kMaxWindowSide)
-        refuse(name, "image width and height must be from 1 to 16384 pixels");
+    using pyglue::to_double, pyglue::to_long;
+    Pinhole p{to_long(pyglue::getattr(values, width)), to_long(pyglue::getattr(values, height)),
+              to_double(pyglue::getattr(values, fx)),  to_double(pyglue::getattr(values, fy)),
+              to_double(pyglue::getattr(values, cx)),  to_double(pyglue::getattr(values, cy))};
+    if (!is_allowed_window(p.width, p.height))
+        pyglue::raise(PyExc_ValueError,
+                      "camera %R: image width and height must be from 1 to %ld pixels", name.ptr(),
+                      kMaxWindowSide);
     if (!(p.fx > 0 && p.fy > 0 && std::isfinite(p.fx) && std::isfinite(p.fy)))
         refuse(name, "focal lengths fx and fy must be positive and finite");
     if (!(std::isfinite(p.cx) && std::isfinite(p.cy)))
@@ -61,7 +52,7 @@ Distortion read_distortion(nb::handle name, nb::handle values) {
         refuse(name, "distortion() must give five coefficients");
     double k[5];
     for (Py_ssize_t i = 0; i < 5; ++i) {
-        k[i] = as_double(PySequence_Fast_GET_ITEM(sequence.ptr(), i));
+        k[i] = pyglue::to_double(PySequence_Fast_GET_ITEM(sequence.ptr(), i));
         if (!std::isfinite(k[i]))
             refuse(name, "distortion coefficients must be finite");
     }
@@ -92,7 +83,8 @@ nb::object vtk_matrix(const Call& call, const std::array<double, 16>& values) {
 
 /// Puts VTK's camera at the pose, looking down the camera's +z with its -y up, projecting
 /// through the pinhole.
-void aim(const Call& call, nb::handle ren, const std::array<double, 16>& pose, const Pinhole& p) {
+void aim(const Call& call, nb::handle ren, const std::array<double, 16>& pose, const Pinhole& p,
+         const RendererState& state) {
     nb::object camera = call_method(ren, vtk::GetActiveCamera);
     double x = pose[3], y = pose[7], z = pose[11];
     call_method(camera, vtk::SetPosition, nb::float_(x), nb::float_(y), nb::float_(z));
@@ -100,44 +92,23 @@ void aim(const Call& call, nb::handle ren, const std::array<double, 16>& pose, c
                 nb::float_(z + pose[10]));
     call_method(camera, vtk::SetViewUp, nb::float_(-pose[1]), nb::float_(-pose[5]),
                 nb::float_(-pose[9]));
-    double near = as_double(pyglue::getattr(call.self(), field::near));
-    double far = as_double(pyglue::getattr(call.self(), field::far));
     call_method(camera, vtk::SetExplicitProjectionTransformMatrix,
-                vtk_matrix(call, projection_matrix(p, near, far)));
+                vtk_matrix(call, projection_matrix(p, state.near, state.far)));
     call_method(camera, vtk::UseExplicitProjectionTransformMatrixOn);
 }
 
-/// Whether a `_distortionMaps` entry is (key, pinhole, map) with a map of `pixels` indices:
-/// anything else there is made afresh.
-bool usable_entry(nb::handle entry, nb::handle key, Py_ssize_t pixels) {
-    if (!PyTuple_Check(entry.ptr()) || PyTuple_GET_SIZE(entry.ptr()) != 3 || !entry[0].equal(key))
-        return false;
-    PyObject* map = PyTuple_GET_ITEM(entry.ptr(), 2);
-    return PyBytes_Check(map) &&
-           PyBytes_GET_SIZE(map) == pixels * static_cast<Py_ssize_t>(sizeof(std::int32_t));
-}
-
 /// The pinhole drawn for a distorted camera and its pixel map, made once per intrinsics and
-/// distortion and kept in `_distortionMaps` under the camera's name.
-nb::object distortion_entry(const Call& call, nb::handle name, nb::handle key, const Pinhole& p,
-                            const Distortion& d) {
-    nb::object maps = pyglue::getattr(call.self(), field::distortion_maps);
-    nb::object entry = call_method(maps, get, name);
-    if (usable_entry(entry, key, p.width * p.height))
-        return entry;
-    UndistortionMap map = undistortion_map(p, d);
-    const Pinhole& q = map.pinhole;
-    if (q.width > kMaxWindowSide || q.height > kMaxWindowSide)
+/// distortion and kept under the camera's name.
+std::shared_ptr<const UndistortionMap> undistortion_of(RendererState& state, nb::handle name,
+                                                       const Pinhole& p, const Distortion& d) {
+    CameraMap& kept = state.maps[text_of(name)];
+    if (kept.map && kept.camera == p && kept.distortion == d)
+        return kept.map;
+    auto map = std::make_shared<const UndistortionMap>(undistortion_map(p, d));
+    if (!is_allowed_window(map->pinhole.width, map->pinhole.height))
         refuse(name, "distortion widens the field beyond a drawable image");
-    nb::object pinhole = nb::make_tuple(q.width, q.height, q.fx, q.fy, q.cx, q.cy);
-    nb::object pixels = nb::steal(PyBytes_FromStringAndSize(
-        reinterpret_cast<const char*>(map.source.data()),
-        static_cast<Py_ssize_t>(map.source.size() * sizeof(std::int32_t))));
-    if (!pixels.is_valid())
-        pyglue::raise_current();
-    entry = nb::make_tuple(key, pinhole, pixels);
-    maps[name] = entry;
-    return entry;
+    kept = {p, d, map};
+    return map;
 }
 
 /// Takes the camera's own body out of the scene for its draw and puts it back after.
@@ -231,38 +202,28 @@ std::vector<std::int32_t> labels_of_ids(const Call& call, const DrawnPixels& dra
     for (std::uint32_t id : ids) {
         nb::object prop = call_method(selector, vtk::GetPropFromID, nb::int_(id - 1));
         label_of_id[id] =
-            static_cast<std::int32_t>(as_long(call_method(label_of, get, prop, none)));
+            static_cast<std::int32_t>(pyglue::to_long(call_method(label_of, get, prop, none)));
     }
     return label_of_id;
 }
 
 /// One camera's CameraFrame.
-nb::object render_camera(const Call& call, nb::handle name, nb::handle camera) {
+nb::object render_camera(const Call& call, RendererState& state, nb::handle name,
+                         nb::handle camera) {
     nb::handle self = call.self();
     model::Camera model_camera{camera};
     nb::object camera_intrinsics = model_camera.intrinsics();
     Pinhole image = checked_pinhole(name, camera_intrinsics);
     nb::object pose = model_camera.world_pose();
     std::array<double, 16> world = pose_matrix(name, pose);
-    nb::object coefficients = model_camera.distortion();
-    Distortion lens = read_distortion(name, coefficients);
+    Distortion lens = read_distortion(name, model_camera.distortion());
 
-    Pinhole drawn_pinhole = image;
-    nb::object map_entry;
-    const std::int32_t* source = nullptr;
-    if (!lens.none()) {
-        nb::object key = nb::make_tuple(nb::tuple(camera_intrinsics), nb::tuple(coefficients));
-        map_entry = distortion_entry(call, name, key, image, lens);
-        nb::object q = map_entry[1];
-        drawn_pinhole = {as_long(q[0]),   as_long(q[1]),   as_double(q[2]),
-                         as_double(q[3]), as_double(q[4]), as_double(q[5])};
-        if (drawn_pinhole.width < 1 || drawn_pinhole.height < 1 ||
-            drawn_pinhole.width > kMaxWindowSide || drawn_pinhole.height > kMaxWindowSide)
-            refuse(name, "_distortionMaps holds a pinhole no window can draw");
-        source = reinterpret_cast<const std::int32_t*>(PyBytes_AS_STRING(map_entry[2].ptr()));
-    }
+    std::shared_ptr<const UndistortionMap> map;
+    if (!lens.none())
+        map = undistortion_of(state, name, image, lens);
+    const Pinhole& drawn_pinhole = map ? map->pinhole : image;
 
-    aim(call, pyglue::getattr(self, field::ren), world, drawn_pinhole);
+    aim(call, pyglue::getattr(self, field::ren), world, drawn_pinhole, state);
     nb::object own = call_method(pyglue::getattr(self, field::own_actors), get, name, nb::tuple());
     WindowPixels window = draw(call, own, drawn_pinhole);
 
@@ -299,9 +260,10 @@ nb::object render_camera(const Call& call, nb::handle name, nb::handle camera) {
         std::array<std::uint8_t, 3> background;
         for (int i = 0; i < 3; ++i)
             background[i] = static_cast<std::uint8_t>(std::lround(kBackground[i] * 255));
-        double near = as_double(pyglue::getattr(self, field::near));
-        double far = as_double(pyglue::getattr(self, field::far));
-        make_images(drawn, {near, far, background, &label_of_id, source}, images);
+        make_images(
+            drawn,
+            {state.near, state.far, background, &label_of_id, map ? map->source.data() : nullptr},
+            images);
     }
     return pyglue::call(call.global(global::camera_frame), name, color, depth_image, labels,
                         camera_intrinsics, pose);
@@ -314,6 +276,9 @@ nb::object render_camera(const Call& call, nb::handle name, nb::handle camera) {
 nb::object render(const Call& call) {
     nb::handle self = call.self();
     nb::handle names = call.arg(1);
+    HeldState held = state_of(self);
+    RendererState& state = held.state;
+    require_thread(state, "render", true);
     model::Project project{pyglue::getattr(self, field::project)};
     nb::object cameras = call_method(project.workspace(), model::names::get_cameras);
     nb::list chosen;
@@ -330,7 +295,7 @@ nb::object render(const Call& call) {
     nb::object origin_link = model::Workspace{project.workspace()}.origin_link();
     model::place_link_tree(call, origin_link, model::new_pose(call));
     nb::list frames;
-    for (nb::handle pair : chosen) frames.append(render_camera(call, pair[0], pair[1]));
+    for (nb::handle pair : chosen) frames.append(render_camera(call, state, pair[0], pair[1]));
     return frames;
 }
 

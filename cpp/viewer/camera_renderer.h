@@ -1,6 +1,8 @@
 // camera_renderer.h: where CameraRenderer's methods are defined, and its background colour.
 #pragma once
 
+#include <string>
+
 #include "viewer.h"
 
 namespace marnox::viewer::cameras {
@@ -9,6 +11,8 @@ namespace marnox::viewer::cameras {
 inline constexpr double kBackground[3] = {0.45, 0.5, 0.55};
 
 // camera_renderer.cpp
+/// `str(value)` as UTF-8.
+std::string text_of(nb::handle value);
 MethodDef construct_method();
 MethodDef set_project_method();
 MethodDef label_names_method();

@@ -65,7 +65,7 @@ MethodDef construct_method() {
         "\n"
         "The project is an empty Project until setProject(); nothing is opened or drawn\n"
         "until init(). Raises TypeError if size is not a tuple, ValueError if it holds\n"
-        "integers outside 1 to MAX_WINDOW_SIZE (16384).\n"
+        "integers outside 1 to MAX_WINDOW_SIZE (" MARNOX_TEXT(MARNOX_MAX_WINDOW_SIDE) ").\n"
         "\n"
         "Example::\n"
         "\n"

@@ -31,9 +31,7 @@ MethodDef reset_camera_method() {
 /// `zoom(factor)`: `factor` becomes a real number first, so a non-number fails before the
 /// camera is read.
 nb::object zoom(const Call& call) {
-    double factor = PyFloat_AsDouble(call.arg(1).ptr());
-    if (factor == -1.0 && PyErr_Occurred())
-        pyglue::raise_current();
+    double factor = pyglue::to_double(call.arg(1));
     nb::object cam = pyglue::getattr(call.self(), field::cam);
     pyglue::call_method(cam, vtk::Zoom, nb::float_(factor));
     return nb::none();

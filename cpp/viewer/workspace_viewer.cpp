@@ -181,7 +181,7 @@ const char* const kDoc =
     "The window belongs to the thread that calls init() (its identity, as\n"
     "threading.get_ident() gives it, is _thread): from then on init, spin, render, stop,\n"
     "screenshot and setProject raise RuntimeError on any other thread. size is two\n"
-    "integers from 1 to MAX_WINDOW_SIZE (16384); others raise ValueError from the\n"
+    "integers from 1 to MAX_WINDOW_SIZE (" MARNOX_TEXT(MARNOX_MAX_WINDOW_SIDE) "); others raise ValueError from the\n"
     "constructor and from init(), which applies _size.\n"
     "\n"
     "Example::\n"
