@@ -90,12 +90,14 @@ def test_points_land_where_opencv_projects_them(kind):
     assert error.max() < (0.2 if kind == "pinhole" else 0.4)
 
 
-def test_depth_of_a_tilted_plane_is_the_ray_plane_distance():
+# The default range, and the widest one accepted.
+@pytest.mark.parametrize("near, far", [(0.05, 20.0), (0.05, 5000.0)])
+def test_depth_of_a_tilted_plane_is_the_ray_plane_distance(near, far):
     plane_pose = Pose.fromEuler(0.5, -0.3, 0.2, position=(0.0, 0.1, 0.2))
     project = Project()
     project.workspace().addItem(Item("plane", plane_pose, [VisualBox((4.0, 4.0, 0.002))]))
     project.workspace().addCamera(Camera("cam", CAMERA_POSE, INTRINSICS))
-    (frame,) = CameraRenderer(project, labels=False).render()
+    (frame,) = CameraRenderer(project, near=near, far=far, labels=False).render()
 
     # The face the camera sees, in the camera frame: n . X = d, the nearer of the two.
     to_camera = CAMERA_POSE.inverse() * plane_pose
@@ -164,10 +166,44 @@ def test_hostile_camera_values_raise_value_error_naming_the_camera(spoil):
         CameraRenderer(project).render()
 
 
-@pytest.mark.parametrize("near, far", [(1.0, 1.0), (2.0, 1.0), (0.0, 1.0), (0.1, math.nan)])
-def test_depth_range_must_be_positive_and_ordered(near, far):
+@pytest.mark.parametrize(
+    "near, far",
+    [
+        (1.0, 1.0),
+        (2.0, 1.0),
+        (0.0, 1.0),
+        (0.1, math.nan),
+        # More than the depth buffer resolves, and more than single precision holds.
+        (1e-7, 20.0),
+        (0.05, 1e308),
+        (2e38, 1e40),
+    ],
+)
+def test_depth_range_must_be_positive_ordered_and_resolvable(near, far):
     with pytest.raises(ValueError, match="near|far"):
         CameraRenderer(Project(), near=near, far=far)
+
+
+class BrokenItem(Item):
+    def _getVisualGroup(self):
+        raise ZeroDivisionError("broken model")
+
+
+@pytest.mark.parametrize("make_other", [lambda: None, lambda: sphere_project([(0.1, 0.1, 0.2)])])
+def test_a_failed_set_project_leaves_the_renderer_as_it_was(make_other):
+    project = sphere_project([(0.0, 0.1, 0.2)])
+    renderer = CameraRenderer(project)
+    (before,) = renderer.render()
+    other = make_other()
+    if other is not None:
+        other.workspace().addItem(BrokenItem("broken"))
+    with pytest.raises((AttributeError, ZeroDivisionError)):
+        renderer.setProject(other)
+    assert renderer._project is project
+    assert renderer.labelNames() == ["ball_0", "cam"]
+    (after,) = renderer.render()
+    assert np.array_equal(after.labels, before.labels)
+    assert np.array_equal(after.depth, before.depth, equal_nan=True)
 
 
 def test_unknown_camera_raises_key_error_before_drawing():

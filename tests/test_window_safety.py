@@ -244,6 +244,118 @@ def test_a_window_is_used_only_from_the_thread_that_called_init(tmp_path):
     assert result.stdout.split() == ["True"] * 14
 
 
+CAMERAS_ON_ANOTHER_THREAD = """
+    import threading
+    import numpy as np
+    from marnox.project import Project
+    from marnox.sample import build_sample_cell
+    from marnox.viewer import CameraRenderer
+
+    project = Project()
+    build_sample_cell(project)
+
+    def on_a_thread(call):
+        errors = []
+
+        def worker():
+            try:
+                call()
+            except RuntimeError as error:
+                errors.append(str(error))
+
+        thread = threading.Thread(target=worker)
+        thread.start()
+        thread.join()
+        return errors
+
+    mine = CameraRenderer(project)
+    first = mine.render()
+    for name, call in (("render", mine.render), ("setProject", lambda: mine.setProject(project))):
+        print(on_a_thread(call) == [f"{name}() called from another thread: the renderer "
+                                    f"belongs to the thread that first called render() "
+                                    f"(thread {threading.get_ident()})"])
+    for frame, was in zip(mine.render(), first, strict=True):
+        print(np.array_equal(frame.depth, was.depth, equal_nan=True))
+    # Made here, it belongs to the thread that draws first.
+    theirs = CameraRenderer(project)
+    print(on_a_thread(theirs.render), len(on_a_thread(theirs.render)))
+    try:
+        theirs.render()
+    except RuntimeError:
+        print("refused")
+"""
+
+
+def test_a_camera_renderer_draws_only_on_the_thread_that_drew_first():
+    result = run_child(CAMERAS_ON_ANOTHER_THREAD, display=False)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["True"] * 4 + ["[] 1", "refused"]
+
+
+AFTER_ANOTHER_WINDOW_GOES = """
+    import gc, sys
+    import numpy as np
+    from marnox.project import Project
+    from marnox.sample import build_sample_cell
+    from marnox.viewer import CameraRenderer, WorkspaceViewer
+
+    out, kind = sys.argv[1], sys.argv[2]
+    project = Project()
+    build_sample_cell(project)
+
+    def open_other():
+        if kind == "web":
+            from marnox.web import WebView
+
+            other = WebView(project, port=0, size=(160, 120))
+            other.start()
+            other.update()
+        elif kind == "viewer":
+            other = WorkspaceViewer(size=(160, 120))
+            other.setProject(project)
+            other.init(offscreen=True)
+        else:
+            other = CameraRenderer(project)
+            other.render()
+        return other
+
+    def stop(other):
+        if kind != "camera":
+            other.stop()
+
+    cameras = CameraRenderer(project)
+    first = cameras.render()
+    other = open_other()
+    cameras.render()
+    stop(other)
+    del other
+    gc.collect()
+    for frame, was in zip(cameras.render(), first, strict=True):
+        print(np.array_equal(frame.color, was.color), np.isfinite(frame.depth).any())
+    # The other way round: a viewer that drew last keeps drawing once the other window goes.
+    viewer = WorkspaceViewer(size=(160, 120))
+    viewer.setProject(project)
+    viewer.init(offscreen=True)
+    viewer.screenshot(f"{out}/before.png")
+    other = open_other()
+    viewer.screenshot(f"{out}/before.png")
+    stop(other)
+    del other
+    gc.collect()
+    viewer.screenshot(f"{out}/after.png")
+"""
+
+
+@pytest.mark.parametrize("kind", ["viewer", "web", "camera"])
+def test_cameras_and_viewers_keep_drawing_after_another_window_goes(tmp_path, kind):
+    if kind == "web":
+        pytest.importorskip("aiohttp", reason="marnox[web] is not installed")
+    result = run_child(AFTER_ANOTHER_WINDOW_GOES, tmp_path, kind, display=False)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["True True"] * 2
+    assert (tmp_path / "before.png").read_bytes() == (tmp_path / "after.png").read_bytes()
+
+
 NOT_A_RENDERER = """
     from vtkmodules.vtkRenderingCore import vtkActor
     from marnox.viewer import WorkspaceViewer
