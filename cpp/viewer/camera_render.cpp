@@ -10,6 +10,7 @@
 #include "camera_state.h"
 #include "host.h"
 #include "interfaces/model.h"
+#include "scene_look.h"
 
 namespace marnox::viewer::cameras {
 namespace {
@@ -259,7 +260,8 @@ nb::object render_camera(const Call& call, RendererState& state, nb::handle name
                             image.width, image.height};
         std::array<std::uint8_t, 3> background;
         for (int i = 0; i < 3; ++i)
-            background[i] = static_cast<std::uint8_t>(std::lround(kBackground[i] * 255));
+            background[i] =
+                static_cast<std::uint8_t>(std::lround(look::kBackgroundBottom[i] * 255));
         make_images(
             drawn,
             {state.near, state.far, background, &label_of_id, map ? map->source.data() : nullptr},

@@ -7,7 +7,7 @@
 #include "camera_state.h"
 #include "host.h"
 #include "interfaces/model.h"
-#include "workspace_viewer.h"
+#include "scene_look.h"
 
 namespace marnox::viewer {
 namespace cameras {
@@ -101,8 +101,9 @@ nb::object construct(const Call& call) {
     pyglue::setattr(self, field::labels, nb::bool_(labels));
 
     nb::object ren = pyglue::call(call.global(global::vtk_renderer));
-    pyglue::call_method(ren, vtk::SetBackground, nb::float_(kBackground[0]),
-                        nb::float_(kBackground[1]), nb::float_(kBackground[2]));
+    const double* background = look::kBackgroundBottom;
+    pyglue::call_method(ren, vtk::SetBackground, nb::float_(background[0]),
+                        nb::float_(background[1]), nb::float_(background[2]));
     nb::object window = pyglue::call(call.global(global::vtk_render_window));
     pyglue::call_method(window, vtk::OffScreenRenderingOn);
     // Exact colours, depths and prop ids per pixel: no sample blends two surfaces.
@@ -119,7 +120,7 @@ nb::object construct(const Call& call) {
         pyglue::call_method(selector, vtk::SetActorPassOnly, nb::bool_(true));
     }
     pyglue::setattr(self, field::selector, selector);
-    pyglue::call_method(self, workspace::method::create_lights);
+    pyglue::call_method(self, look::create_lights);
     pyglue::call_method(self, method::set_project, call.arg(1));
     return nb::none();
 }
@@ -277,7 +278,7 @@ void define_camera_renderer(nb::handle module) {
         .def(set_project_method())
         .def(label_names_method())
         .def(render_method())
-        .def(workspace::create_lights_method())
+        .def(look::create_lights_method())
         .finish();
 }
 

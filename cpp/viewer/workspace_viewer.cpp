@@ -4,6 +4,7 @@
 
 #include "host.h"
 #include "interfaces/model.h"
+#include "scene_look.h"
 
 /// render()'s refresh step, in frame order: each per-frame update as STEP(identifier, name,
 /// separator), the separator being what follows the name where render()'s docstring lists
@@ -211,7 +212,7 @@ void define_workspace_viewer(nb::handle module) {
         .def(zoom_method())
         .def(set_focal_point_method())
         .def(update_camera_view_method())
-        .def(create_lights_method())
+        .def(look::create_lights_method())
         .def(create_background_method())
         .def(refresh_workspace_method())
         .def(add_items_method())
