@@ -3,6 +3,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <span>
 
 #include "camera_pixels.h"
 #include "camera_projection.h"
@@ -98,18 +99,20 @@ void aim(const Call& call, nb::handle ren, const std::array<double, 16>& pose, c
     call_method(camera, vtk::UseExplicitProjectionTransformMatrixOn);
 }
 
-/// The pinhole drawn for a distorted camera and its pixel map, made once per intrinsics and
-/// distortion and kept under the camera's name.
-std::shared_ptr<const UndistortionMap> undistortion_of(RendererState& state, nb::handle name,
-                                                       const Pinhole& p, const Distortion& d) {
+/// How a distorted camera is drawn, made once per intrinsics and distortion and kept under the
+/// camera's name.
+std::shared_ptr<const DistortedDraw> distorted_draw(RendererState& state, nb::handle name,
+                                                    const Pinhole& p, const Distortion& d) {
     CameraMap& kept = state.maps[text_of(name)];
-    if (kept.map && kept.camera == p && kept.distortion == d)
-        return kept.map;
-    auto map = std::make_shared<const UndistortionMap>(undistortion_map(p, d));
-    if (!is_allowed_window(map->pinhole.width, map->pinhole.height))
+    if (kept.draw && kept.camera == p && kept.distortion == d)
+        return kept.draw;
+    UndistortionMap map = undistortion_map(p, d);
+    if (!is_allowed_window(map.pinhole.width, map.pinhole.height))
         refuse(name, "distortion widens the field beyond a drawable image");
-    kept = {p, d, map};
-    return map;
+    TileGroups groups = group_by_tile(map.source, map.pinhole);
+    auto draw = std::make_shared<const DistortedDraw>(std::move(map), std::move(groups));
+    kept = {p, d, draw};
+    return draw;
 }
 
 /// Takes the camera's own body out of the scene for its draw and puts it back after.
@@ -208,6 +211,51 @@ std::vector<std::int32_t> labels_of_ids(const Call& call, const DrawnPixels& dra
     return label_of_id;
 }
 
+/// Where one camera's tiles are drawn from and what they are made into.
+struct CameraDraw {
+    const Call& call;
+    const RendererState& state;
+    std::array<double, 16> world;
+    /// The pinhole drawn, the camera's own or the undistorted one of a distorted camera.
+    Pinhole drawn;
+    const DistortedDraw* distorted;
+    nb::object own_actors;
+    CameraImages images;
+    std::array<std::uint8_t, 3> background;
+
+    std::span<const std::int32_t> group(size_t index) const {
+        const TileGroups& groups = distorted->groups;
+        return {groups.pixels.data() + groups.starts[index],
+                groups.pixels.data() + groups.starts[index + 1]};
+    }
+
+    /// Draws `tile` of the drawn image and fills the camera pixels that show it.
+    void tile(size_t index, const Tile& tile) const {
+        if (distorted && group(index).empty())
+            return;
+        Pinhole part = tile_pinhole(drawn, tile);
+        aim(call, pyglue::getattr(call.self(), field::ren), world, part, state);
+        WindowPixels window = draw(call, own_actors, part);
+        Py_ssize_t pixels = tile.width * tile.height;
+        Buffer rgb(window.rgb, PyBUF_SIMPLE);
+        Buffer depth(window.depth, PyBUF_SIMPLE);
+        DrawnPixels drawn_pixels{tile, static_cast<const std::uint8_t*>(data_of(rgb, 3 * pixels)),
+                                 static_cast<const float*>(data_of(depth, 4 * pixels)), nullptr};
+        std::optional<Buffer> ids;
+        if (window.prop_ids.is_valid()) {
+            ids.emplace(window.prop_ids, PyBUF_SIMPLE);
+            drawn_pixels.prop_ids = static_cast<const std::uint8_t*>(data_of(*ids, 3 * pixels));
+        }
+        std::vector<std::int32_t> label_of_id = labels_of_ids(call, drawn_pixels);
+        PixelRules rules{state.near, state.far, background, &label_of_id};
+        if (distorted)
+            remap_tile_images(drawn_pixels, rules, images, group(index),
+                              distorted->map.source.data(), drawn.width);
+        else
+            make_tile_images(drawn_pixels, rules, images);
+    }
+};
+
 /// One camera's CameraFrame.
 nb::object render_camera(const Call& call, RendererState& state, nb::handle name,
                          nb::handle camera) {
@@ -218,54 +266,43 @@ nb::object render_camera(const Call& call, RendererState& state, nb::handle name
     nb::object pose = model_camera.world_pose();
     std::array<double, 16> world = pose_matrix(name, pose);
     Distortion lens = read_distortion(name, model_camera.distortion());
-
-    std::shared_ptr<const UndistortionMap> map;
+    std::shared_ptr<const DistortedDraw> distorted;
     if (!lens.none())
-        map = undistortion_of(state, name, image, lens);
-    const Pinhole& drawn_pinhole = map ? map->pinhole : image;
-
-    aim(call, pyglue::getattr(self, field::ren), world, drawn_pinhole, state);
-    nb::object own = call_method(pyglue::getattr(self, field::own_actors), get, name, nb::tuple());
-    WindowPixels window = draw(call, own, drawn_pinhole);
-
-    Py_ssize_t pixels = drawn_pinhole.width * drawn_pinhole.height;
-    Buffer rgb(window.rgb, PyBUF_SIMPLE);
-    Buffer depth(window.depth, PyBUF_SIMPLE);
-    DrawnPixels drawn{drawn_pinhole.width, drawn_pinhole.height,
-                      static_cast<const std::uint8_t*>(data_of(rgb, 3 * pixels)),
-                      static_cast<const float*>(data_of(depth, 4 * pixels)), nullptr};
-    std::optional<Buffer> ids;
-    if (window.prop_ids.is_valid()) {
-        ids.emplace(window.prop_ids, PyBUF_SIMPLE);
-        drawn.prop_ids = static_cast<const std::uint8_t*>(data_of(*ids, 3 * pixels));
-    }
-    std::vector<std::int32_t> label_of_id = labels_of_ids(call, drawn);
+        distorted = distorted_draw(state, name, image, lens);
 
     nb::int_ rows(image.height), columns(image.width);
     nb::object color = new_array(call, nb::make_tuple(rows, columns, 3), uint8);
     nb::object depth_image = new_array(call, nb::make_tuple(rows, columns), float32);
     nb::object labels = nb::none();
-    if (drawn.prop_ids)
+    bool labelled = !pyglue::getattr(self, field::selector).is_none();
+    if (labelled)
         labels = new_array(call, nb::make_tuple(rows, columns), int32);
     {
         const int writable = PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS;
         Buffer color_out(color, writable);
         Buffer depth_out(depth_image, writable);
         std::optional<Buffer> labels_out;
-        if (drawn.prop_ids)
+        if (labelled)
             labels_out.emplace(labels, writable);
-        CameraImages images{static_cast<std::uint8_t*>(color_out->buf),
-                            static_cast<float*>(depth_out->buf),
-                            labels_out ? static_cast<std::int32_t*>((*labels_out)->buf) : nullptr,
-                            image.width, image.height};
-        std::array<std::uint8_t, 3> background;
+        CameraDraw draw{
+            call,
+            state,
+            world,
+            distorted ? distorted->map.pinhole : image,
+            distorted.get(),
+            call_method(pyglue::getattr(self, field::own_actors), get, name, nb::tuple()),
+            {static_cast<std::uint8_t*>(color_out->buf), static_cast<float*>(depth_out->buf),
+             labels_out ? static_cast<std::int32_t*>((*labels_out)->buf) : nullptr, image.width,
+             image.height},
+            {}};
         for (int i = 0; i < 3; ++i)
-            background[i] =
+            draw.background[i] =
                 static_cast<std::uint8_t>(std::lround(look::kBackgroundBottom[i] * 255));
-        make_images(
-            drawn,
-            {state.near, state.far, background, &label_of_id, map ? map->source.data() : nullptr},
-            images);
+        std::vector<Tile> tiles = tiles_of(draw.drawn);
+        for (size_t index = 0; index < tiles.size(); ++index) draw.tile(index, tiles[index]);
+        if (distorted)
+            fill_nothing({state.near, state.far, draw.background, nullptr}, draw.images,
+                         draw.group(tiles.size()));
     }
     return pyglue::call(call.global(global::camera_frame), name, color, depth_image, labels,
                         camera_intrinsics, pose);

@@ -8,17 +8,25 @@
 #include <unordered_map>
 
 #include "camera_projection.h"
+#include "camera_tiles.h"
 #include "viewer.h"
 
 namespace marnox::viewer::cameras {
 
-/// A distorted camera's undistortion map, with the intrinsics and distortion it was made for.
+/// How a distorted camera is drawn: the undistorted pinhole, the map from it, and the camera's
+/// pixels grouped by the tile of the pinhole image they show.
+struct DistortedDraw {
+    UndistortionMap map;
+    TileGroups groups;
+};
+
+/// A distorted camera's draw, with the intrinsics and distortion it was made for.
 struct CameraMap {
     Pinhole camera;
     Distortion distortion;
     /// Shared with a render() under way, which a model's callback could start another one
     /// beside, remaking the map.
-    std::shared_ptr<const UndistortionMap> map;
+    std::shared_ptr<const DistortedDraw> draw;
 };
 
 struct RendererState {
