@@ -292,6 +292,55 @@ def test_a_camera_renderer_draws_only_on_the_thread_that_drew_first():
     assert result.stdout.splitlines() == ["True"] * 4 + ["[] 1", "refused"]
 
 
+OUT_OF_MEMORY = """
+    import resource
+    import sys
+    import numpy as np
+    from marnox.camera import Camera, Intrinsics
+    from marnox.item import Item
+    from marnox.pose import Pose
+    from marnox.project import Project
+    from marnox.viewer import CameraRenderer
+    from marnox.visual import VisualBox
+
+    project = Project()
+    project.workspace().addItem(Item("box", Pose(), [VisualBox((0.5, 0.5, 0.5))]))
+    small = Camera("small", Pose.lookAt((1, 1, 1), (0, 0, 0)), Intrinsics.fromFieldOfView(64, 48))
+    project.workspace().addCamera(small)
+    renderer = CameraRenderer(project)
+    renderer.render()
+    side = 16384
+    cam = Camera("cam", Pose.lookAt((1, 1, 1), (0, 0, 0)), Intrinsics.fromFieldOfView(side, side))
+    if sys.argv[1] == "distorted":
+        cam.setDistortion((-0.2, 0.05, 0.0, 0.0, 0.0))
+    project.workspace().addCamera(cam)
+    with open("/proc/self/statm") as statm:
+        mapped = int(statm.read().split()[0]) * resource.getpagesize()
+    # A gigabyte more than now: less than one such image takes.
+    resource.setrlimit(resource.RLIMIT_AS, (mapped + 2**30, resource.RLIM_INFINITY))
+    try:
+        renderer.render(["cam"])
+    except MemoryError as error:
+        print(error)
+    resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+    (frame,) = renderer.render(["small"])
+    print(np.isfinite(frame.depth).any())
+"""
+
+
+@pytest.mark.skipif(bool(os.environ.get("MARNOX_SANITIZE")), reason="ASan reserves address space")
+@pytest.mark.parametrize(
+    "kind, message",
+    [("pinhole", "Unable to allocate"), ("distorted", "camera 'cam': not enough memory")],
+)
+def test_a_camera_too_large_for_memory_raises_memory_error(kind, message):
+    result = run_child(OUT_OF_MEMORY, kind, display=False)
+    assert result.returncode == 0, result.stderr
+    refusal, drawn = result.stdout.splitlines()
+    assert refusal.startswith(message)
+    assert drawn == "True"
+
+
 AFTER_ANOTHER_WINDOW_GOES = """
     import gc, sys
     import numpy as np

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <optional>
 #include <span>
 
@@ -106,13 +107,20 @@ std::shared_ptr<const DistortedDraw> distorted_draw(RendererState& state, nb::ha
     CameraMap& kept = state.maps[text_of(name)];
     if (kept.draw && kept.camera == p && kept.distortion == d)
         return kept.draw;
-    UndistortionMap map = undistortion_map(p, d);
-    if (!is_allowed_window(map.pinhole.width, map.pinhole.height))
-        refuse(name, "distortion widens the field beyond a drawable image");
-    TileGroups groups = group_by_tile(map.source, map.pinhole);
-    auto draw = std::make_shared<const DistortedDraw>(std::move(map), std::move(groups));
-    kept = {p, d, draw};
-    return draw;
+    try {
+        UndistortionMap map = undistortion_map(p, d);
+        if (!is_allowed_window(map.pinhole.width, map.pinhole.height))
+            refuse(name, "distortion widens the field beyond a drawable image");
+        TileGroups groups = group_by_tile(map.source, map.pinhole);
+        auto draw = std::make_shared<const DistortedDraw>(std::move(map), std::move(groups));
+        kept = {p, d, draw};
+        return draw;
+    } catch (const std::bad_alloc&) {
+        pyglue::raise(PyExc_MemoryError,
+                      "camera %R: not enough memory for the pixel map of its distortion "
+                      "(%ld x %ld pixels)",
+                      name.ptr(), p.width, p.height);
+    }
 }
 
 /// Takes the camera's own body out of the scene for its draw and puts it back after.
