@@ -316,8 +316,8 @@ OUT_OF_MEMORY = """
     project.workspace().addCamera(cam)
     with open("/proc/self/statm") as statm:
         mapped = int(statm.read().split()[0]) * resource.getpagesize()
-    # A gigabyte more than now: less than one such image takes.
-    resource.setrlimit(resource.RLIMIT_AS, (mapped + 2**30, resource.RLIM_INFINITY))
+    # Half a gigabyte more than now: less than one such image, or its distortion map, takes.
+    resource.setrlimit(resource.RLIMIT_AS, (mapped + 2**29, resource.RLIM_INFINITY))
     try:
         renderer.render(["cam"])
     except MemoryError as error:

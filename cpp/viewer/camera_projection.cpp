@@ -140,9 +140,10 @@ float metric_depth(float buffer_value, double near, double far) {
 }
 
 UndistortionMap undistortion_map(const Pinhole& camera, const Distortion& distortion) {
-    Field field = field_of(camera, distortion);
+    // The map first: a camera too large for memory is refused before the work of its field.
     UndistortionMap map{
         camera, std::vector<std::int32_t>(static_cast<size_t>(camera.width * camera.height), -1)};
+    Field field = field_of(camera, distortion);
     if (!(field.x0 <= field.x1 && field.y0 <= field.y1))
         return map;
     // Half a pixel of margin on every side, so the edge pixels' centres fall inside.
