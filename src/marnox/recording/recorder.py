@@ -11,6 +11,7 @@ from mcap.writer import CompressionType, Writer
 
 from marnox.recording import codec, schemas
 from marnox.recording.state import capture
+from marnox.system import _isFrozen
 
 # A file marks itself a marnox recording with this metadata record, ahead of any chunk.
 METADATA_NAME = "marnox.recording"
@@ -91,6 +92,7 @@ class Recorder:
         self._closed = False
         self._last_time = 0.0
         self._sequence = 0
+        self._last_cloud = None
         self.waited = 0
         first = capture(project)
         self._start = clock.monotonic()
@@ -225,7 +227,11 @@ class Recorder:
             if topics.changed(topic, values):
                 topics.write(topic, *encode(values, stamp), stamp, self._sequence)
 
-        write(codec.POINTCLOUD_TOPIC, codec.encode_rows(state.pointcloud))
+        # The system's cloud is read-only: the same array again is the same message, and
+        # encoding a large cloud only to compare it would cost more than writing it.
+        if state.pointcloud is not self._last_cloud or not _isFrozen(state.pointcloud):
+            write(codec.POINTCLOUD_TOPIC, codec.encode_rows(state.pointcloud))
+            self._last_cloud = state.pointcloud
         write(codec.TRAJECTORY_TOPIC, codec.encode_rows(state.trajectory))
         for index, image in enumerate(state.images):
             camera = state.cameras[index] if index < len(state.cameras) else ""
