@@ -12,7 +12,7 @@ from vtkmodules.vtkRenderingCore import vtkRenderer, vtkRenderWindow, vtkWindowT
 from marnox.project import Project
 from marnox.sample import build_sample_cell
 from marnox.system import System
-from marnox.viewer import WorkspaceViewer
+from marnox.viewer import WorkspaceViewer, releaseSharedProps
 from marnox.visual import MOVING_POINTS, VisualPointcloud
 
 
@@ -21,6 +21,8 @@ def _pixels(window):
     grab.SetInput(window)
     grab.SetInputBufferTypeToRGB()
     grab.ReadFrontBufferOff()
+    # Two viewers of one project share props; each window takes them back before it draws.
+    releaseSharedProps(window)
     grab.Update()
     return numpy_support.vtk_to_numpy(grab.GetOutput().GetPointData().GetScalars()).copy()
 
@@ -54,22 +56,24 @@ def test_drawn_colours_are_the_clouds(dtype, width):
         assert np.array_equal(drawn, expected)
 
 
-def _demo_viewer(project):
+def _demo_viewer(project, mode):
     viewer = WorkspaceViewer(size=(320, 200), pointcloud=True)
+    viewer._pointcloud.setMode(mode)
     viewer.setProject(project)
     viewer.init(offscreen=True)
     viewer.render()
     return viewer
 
 
-def test_at_rest_after_a_move_the_picture_equals_a_still_viewers():
+@pytest.mark.parametrize("mode", ["points", "spheres"])
+def test_at_rest_after_a_move_the_picture_equals_a_still_viewers(mode):
     project = Project()
     build_sample_cell(project)
     cloud = project.system().pointcloud()
     repeats = -(-2 * MOVING_POINTS // len(cloud))
     noise = np.random.default_rng(5).normal(0, 0.01, (repeats * len(cloud), 3))
     project.system().setPointcloud(np.tile(cloud, (repeats, 1)) + np.pad(noise, ((0, 0), (0, 3))))
-    moved, still = _demo_viewer(project), _demo_viewer(project)
+    moved, still = _demo_viewer(project, mode), _demo_viewer(project, mode)
     overlay = moved._pointcloud
     overlay.setMoving(True)
     thinned = _pixels(moved._window)
@@ -122,7 +126,7 @@ def test_memory_stays_flat_over_many_updates():
         import numpy as np
         from marnox.project import Project
         from marnox.sample import build_sample_cell
-        from marnox.viewer import WorkspaceViewer
+        from marnox.viewer import WorkspaceViewer, releaseSharedProps
 
         def resident():
             with open("/proc/self/status") as status:

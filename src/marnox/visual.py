@@ -342,7 +342,7 @@ class VisualPointcloud(VisualElement):
     ``mode`` says how points are drawn: ``"points"`` (the default) draws squares of
     ``pointSize`` pixels straight from the point array, unlit, so a point shows exactly
     its colour; ``"spheres"`` draws lit sphere impostors, which cost several times as
-    much on a renderer without a GPU.
+    much on a renderer without a GPU. :meth:`setMode` changes it later.
 
     While :meth:`setMoving` says the view moves, at most ``movingPoints`` points are drawn,
     every k-th of the cloud; at rest the whole cloud. A viewer's on-screen mouse drives
@@ -365,8 +365,7 @@ class VisualPointcloud(VisualElement):
     ):
         """Create an empty point cloud; see the class docstring."""
         super().__init__()
-        if mode not in POINTCLOUD_MODES:
-            raise ValueError(f"mode must be one of {POINTCLOUD_MODES}, not {mode!r}")
+        _checkMode(mode)
         if isinstance(movingPoints, bool) or not isinstance(movingPoints, int) or movingPoints < 1:
             raise ValueError(f"movingPoints must be a positive integer, not {movingPoints!r}")
         r, g, b = color
@@ -383,18 +382,38 @@ class VisualPointcloud(VisualElement):
         self.setPoints(pointcloud=_cloud.rows((), "pointcloud"))
 
     def _createActor(self):
-        pipelines = _pipelines()
-        spheres = self._mode == "spheres"
-        self._mappers = (
-            pipelines.pointMapper(self._polydata, spheres),
-            pipelines.pointMapper(self._thin, spheres),
-        )
-        actor = pipelines.mapperActor(self._mappers[self._drawsThin()])
+        self._mappers = self._newMappers()
+        actor = _pipelines().mapperActor(self._mappers[self._drawsThin()])
         prop = actor.GetProperty()
         prop.SetColor(*self._color)
         prop.SetPointSize(self._pointSize)
-        prop.SetRenderPointsAsSpheres(spheres)
+        prop.SetRenderPointsAsSpheres(self._mode == "spheres")
         return actor
+
+    def _newMappers(self):
+        """The mappers of the whole cloud and of its subsample."""
+        spheres = self._mode == "spheres"
+        pipelines = _pipelines()
+        return tuple(pipelines.pointMapper(data, spheres) for data in (self._polydata, self._thin))
+
+    def setMode(self, mode):
+        """Draw the points as ``mode`` (``"points"`` or ``"spheres"``, see the class
+        docstring) from the next frame on; a viewer's overlay is changed so, e.g.
+        ``viewer._pointcloud.setMode("spheres")``."""
+        _checkMode(mode)
+        if mode == self._mode:
+            return
+        self._mode = mode
+        for data in (self._polydata, self._thin):
+            if mode == "spheres":
+                _setVertexList(data)
+            else:
+                data.SetVerts(vtkCellArray())
+            data.Modified()
+        if self._actor is not None:
+            self._mappers = self._newMappers()
+            self._actor.GetProperty().SetRenderPointsAsSpheres(mode == "spheres")
+            self._actor.SetMapper(self._mappers[self._drawsThin()])
 
     def setPoints(self, pointcloud):
         """Replace the points with an (N, 3) or (N, 6) array; N may be 0.
@@ -470,6 +489,11 @@ class VisualPointcloud(VisualElement):
             self._followed = _pipelines().followInteraction(
                 self._actor, self._followed, weakref.WeakMethod(self.setMoving)
             )
+
+
+def _checkMode(mode):
+    if mode not in POINTCLOUD_MODES:
+        raise ValueError(f"mode must be one of {POINTCLOUD_MODES}, not {mode!r}")
 
 
 def _cloudPolydata():
