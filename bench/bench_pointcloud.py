@@ -138,7 +138,7 @@ def size_rows(count, rounds):
     frame(overlay, baseline)()
     frame(baseline, overlay)()
     drawn = interleaved_medians(
-        {"ours": frame(overlay, baseline), "plain": frame(baseline, overlay)}, max(rounds // 2, 3)
+        {"ours": frame(overlay, baseline), "plain": frame(baseline, overlay)}, 3
     )
     viewer.stop()
     label = f"{count:,} points"
@@ -199,7 +199,7 @@ def child_growth(kind, count, updates):
     return drawn - start, _resident() - drawn
 
 
-def growth_rows(count, updates=10):
+def growth_rows(count, updates=4):
     def run(kind):
         out = subprocess.run(
             [sys.executable, __file__, "--growth", kind, str(count), str(updates)],
@@ -320,7 +320,7 @@ def recording_rows(seconds=6.0, rate=10.0):
 def rows(sizes=SIZES):
     result = []
     for count in sizes:
-        result += size_rows(count, rounds=9 if count <= 1_000_000 else 5)
+        result += size_rows(count, rounds=7 if count <= 1_000_000 else 3)
         result += growth_rows(count)
     result += drag_rows(sizes)
     result += recording_rows()

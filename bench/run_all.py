@@ -14,6 +14,7 @@ import bench_image_refresh  # noqa: E402
 import bench_live_frame  # noqa: E402
 import bench_mesh_cache  # noqa: E402
 import bench_meshes  # noqa: E402
+import bench_pointcloud  # noqa: E402
 import bench_recording  # noqa: E402
 import bench_teardown  # noqa: E402
 import bench_viewer  # noqa: E402
@@ -44,6 +45,7 @@ def main():
     rows += bench_recording.rows()
     rows += bench_teardown.growth_rows()
     rows += bench_cameras.rows()
+    rows += bench_pointcloud.rows()
     print_table(rows)
     return 0
 
