@@ -379,6 +379,7 @@ class VisualPointcloud(VisualElement):
         self._thin = _cloudPolydata()
         self._mappers = None
         self._followed = None
+        self._setMovingWeakly = weakref.WeakMethod(self.setMoving)
         self.setPoints(pointcloud=_cloud.rows((), "pointcloud"))
 
     def _createActor(self):
@@ -425,7 +426,7 @@ class VisualPointcloud(VisualElement):
         if pointcloud is self._source:
             return
         cloud = _cloud.rows(pointcloud, "pointcloud")
-        self._source = pointcloud if _isFrozen(pointcloud) else None
+        self._source = None
         data = self._polydata
         points = data.GetPoints()
         points.SetData(_cloud.fill_positions(points.GetData(), cloud))
@@ -438,6 +439,8 @@ class VisualPointcloud(VisualElement):
             _setVertexList(data)
         data.Modified()
         self._updateThin()
+        if _isFrozen(pointcloud):
+            self._source = pointcloud
 
     def setMoving(self, moving):
         """Draw an even subsample of at most ``movingPoints`` points while ``moving`` is
@@ -487,7 +490,7 @@ class VisualPointcloud(VisualElement):
         # every frame; that costs a few VTK calls.
         if self._actor is not None:
             self._followed = _pipelines().followInteraction(
-                self._actor, self._followed, weakref.WeakMethod(self.setMoving)
+                self._actor, self._followed, self._setMovingWeakly
             )
 
 
