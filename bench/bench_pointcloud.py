@@ -319,11 +319,18 @@ def recording_rows(seconds=6.0, rate=10.0):
 
 def rows(sizes=SIZES):
     result = []
+
+    def add(block):
+        # The large clouds take minutes: what is measured shows as it comes.
+        for row in block:
+            print("bench_pointcloud:", *row[:4], file=sys.stderr, flush=True)
+        result.extend(block)
+
     for count in sizes:
-        result += size_rows(count, rounds=7 if count <= 1_000_000 else 3)
-        result += growth_rows(count)
-    result += drag_rows(sizes)
-    result += recording_rows()
+        add(size_rows(count, rounds=7 if count <= 1_000_000 else 3))
+        add(growth_rows(count))
+    add(drag_rows(sizes))
+    add(recording_rows())
     return result
 
 
