@@ -1,5 +1,5 @@
-"""What the command line and the web view both do before they make a view: choose the
-headless window, and check a view's size and port."""
+"""What the command line and the web view both do to make a view: choose the headless
+window, check a view's size and port, and frame the workspace viewer."""
 
 from __future__ import annotations
 
@@ -33,3 +33,17 @@ def check_port(port):
     if type(port) is not int or not 0 <= port <= 65535:
         raise ValueError(f"port must be an integer from 0 to 65535, not {port!r}")
     return port
+
+
+def framed_workspace_viewer(project, size):
+    """An initialised off-screen WorkspaceViewer of ``project`` (trajectory and point cloud
+    shown), ``size`` (width, height) pixels, framed so the cell fills the picture."""
+    from marnox.viewer import WorkspaceViewer
+
+    viewer = WorkspaceViewer(size=tuple(size), trajectory=True, pointcloud=True)
+    viewer.setProject(project)
+    viewer.init(offscreen=True)
+    # init fits the whole scene, point cloud and camera poles included, with a
+    # generous margin; come a little closer.
+    viewer.zoom(1.2)
+    return viewer

@@ -13,7 +13,12 @@ import argparse
 import os
 import sys
 
-from marnox._view_setup import check_port, check_size, use_headless_window
+from marnox._view_setup import (
+    check_port,
+    check_size,
+    framed_workspace_viewer,
+    use_headless_window,
+)
 from marnox.constants import MX_IMAGE_FILE_EXT, MX_PROJECT_FILE_EXT
 
 EXIT_BAD_INPUT = 2
@@ -65,14 +70,7 @@ def load_project(path):
 
 def write_workspace_png(project, path, size=DEFAULT_SIZE):
     """Render the workspace, point cloud and trajectory of ``project`` off screen to ``path``."""
-    from marnox.viewer import WorkspaceViewer
-
-    viewer = WorkspaceViewer(size=tuple(size), trajectory=True, pointcloud=True)
-    viewer.setProject(project)
-    viewer.init(offscreen=True)
-    # init fits the whole scene, point cloud and camera poles included, with a
-    # generous margin; come a little closer so the cell fills the picture.
-    viewer.zoom(1.2)
+    viewer = framed_workspace_viewer(project, size)
     viewer.render()
     _screenshot(viewer, path)
 
@@ -392,6 +390,50 @@ def run_serve(project_file, host, port, size):
     )
 
 
+def _demo_command(arguments):
+    use_headless_window()
+    robot = None
+    if arguments.robot is not None:
+        robot = load_robot(arguments.robot, arguments.package_dir, arguments.joints)
+    elif arguments.package_dir or arguments.joints:
+        raise BadInput("--package-dir and --joints need --robot")
+    if arguments.record is not None:
+        if robot is not None:
+            raise BadInput("--record records the built-in arm; it takes no --robot")
+        run_record_demo(arguments.record)
+    else:
+        run_demo(arguments.out, robot)
+
+
+def _replay_command(arguments):
+    if arguments.serve:
+        use_headless_window()
+        run_replay_serve(
+            arguments.recording, arguments.host, arguments.port, arguments.speed, arguments.loop
+        )
+    else:
+        run_replay(arguments.recording, arguments.speed, arguments.loop)
+
+
+def _render_command(arguments):
+    use_headless_window()
+    run_render(arguments.project, arguments.out, arguments.size, arguments.images)
+
+
+def _cameras_command(arguments):
+    use_headless_window()
+    run_cameras(arguments.project, arguments.out, arguments.camera, not arguments.no_labels)
+
+
+def _view_command(arguments):
+    run_view(arguments.project)
+
+
+def _serve_command(arguments):
+    use_headless_window()
+    run_serve(arguments.project, arguments.host, arguments.port, arguments.size)
+
+
 def _add_project_argument(parser):
     parser.add_argument("project", metavar="PROJECT", help="project file (*.mxproj)")
 
@@ -434,6 +476,7 @@ def build_parser():
     demo.add_argument(
         "--joints", nargs="+", default=[], metavar="NAME=VALUE", help="joint positions"
     )
+    demo.set_defaults(func=_demo_command)
     demo.add_argument(
         "--record",
         metavar="FILE",
@@ -447,6 +490,7 @@ def build_parser():
         "the workspace and image windows, in real time; with --serve, serve it to web browsers "
         "with a timeline instead.",
     )
+    replay.set_defaults(func=_replay_command)
     replay.add_argument("recording", metavar="RECORDING", help="recording (*.mcap)")
     replay.add_argument("--speed", type=float, default=1.0, help="recorded seconds per second")
     replay.add_argument("--loop", action="store_true", help="start again at the end")
@@ -459,6 +503,7 @@ def build_parser():
         description="Load a project file and write its workspace view (and, with --images, "
         "its image grid) as PNG files, off screen.",
     )
+    render.set_defaults(func=_render_command)
     _add_project_argument(render)
     render.add_argument("-o", "--out", metavar="OUT.png", help="workspace picture")
     _add_size_option(render)
@@ -471,6 +516,7 @@ def build_parser():
         "NAME-depth.png (16-bit millimetres along the camera's axis, 0 where nothing) and "
         "NAME-labels.png (16-bit, the label's number in labels.json, 0 where nothing).",
     )
+    cameras.set_defaults(func=_cameras_command)
     _add_project_argument(cameras)
     cameras.add_argument("--out", default=".", metavar="DIR", help="output folder")
     cameras.add_argument(
@@ -484,6 +530,7 @@ def build_parser():
         description="Open a project file in the interactive workspace window; returns when "
         "the window is closed.",
     )
+    view.set_defaults(func=_view_command)
     _add_project_argument(view)
 
     serve = commands.add_parser(
@@ -493,6 +540,7 @@ def build_parser():
         "and zooms it) and image grid to web browsers until interrupted. Anyone who can reach "
         "the port can watch the cell and move the view's camera.",
     )
+    serve.set_defaults(func=_serve_command)
     _add_project_argument(serve)
     _add_address_options(serve)
     _add_size_option(serve)
@@ -503,37 +551,7 @@ def main(argv=None):
     """Run the command line; returns the exit status."""
     arguments = build_parser().parse_args(argv)
     try:
-        if arguments.command == "demo":
-            use_headless_window()
-            robot = None
-            if arguments.robot is not None:
-                robot = load_robot(arguments.robot, arguments.package_dir, arguments.joints)
-            elif arguments.package_dir or arguments.joints:
-                raise BadInput("--package-dir and --joints need --robot")
-            if arguments.record is not None:
-                if robot is not None:
-                    raise BadInput("--record records the built-in arm; it takes no --robot")
-                run_record_demo(arguments.record)
-            else:
-                run_demo(arguments.out, robot)
-        elif arguments.command == "render":
-            use_headless_window()
-            run_render(arguments.project, arguments.out, arguments.size, arguments.images)
-        elif arguments.command == "replay" and arguments.serve:
-            use_headless_window()
-            run_replay_serve(
-                arguments.recording, arguments.host, arguments.port, arguments.speed, arguments.loop
-            )
-        elif arguments.command == "replay":
-            run_replay(arguments.recording, arguments.speed, arguments.loop)
-        elif arguments.command == "cameras":
-            use_headless_window()
-            run_cameras(arguments.project, arguments.out, arguments.camera, not arguments.no_labels)
-        elif arguments.command == "serve":
-            use_headless_window()
-            run_serve(arguments.project, arguments.host, arguments.port, arguments.size)
-        else:
-            run_view(arguments.project)
+        arguments.func(arguments)
     except BadInput as error:
         print(f"marnox: error: {error}", file=sys.stderr)
         return EXIT_BAD_INPUT

@@ -8,9 +8,14 @@ from typing import Optional, Tuple
 
 import numpy as np
 
-from marnox._view_setup import check_port, check_size, use_headless_window
+from marnox._view_setup import (
+    check_port,
+    check_size,
+    framed_workspace_viewer,
+    use_headless_window,
+)
 from marnox.project import Project
-from marnox.viewer import ImageViewer, WorkspaceViewer
+from marnox.viewer import ImageViewer
 from marnox.web import camera
 from marnox.web.capture import FrameGrabber
 from marnox.web.messages import VIEW_NAMES
@@ -68,11 +73,7 @@ class WebView:
         use_headless_window()
         self._owner = threading.get_ident()
         self._project = project
-        self.workspace_viewer = WorkspaceViewer(size=size, trajectory=True, pointcloud=True)
-        self.workspace_viewer.setProject(project)
-        self.workspace_viewer.init(offscreen=True)
-        # init fits the whole scene with a generous margin; come a little closer.
-        self.workspace_viewer.zoom(1.2)
+        self.workspace_viewer = framed_workspace_viewer(project, size)
         self.image_viewer = None
         viewers = [self.workspace_viewer]
         if images:
