@@ -216,9 +216,9 @@ def _latencies(dispatched, adds, takes, publishes, draws):
     return result
 
 
-def _drag_run(browser, reduce, seconds):
+def _drag_run(browser, reduce, seconds, size=(1280, 800)):
     """(frames drawn per second, median latency, CPU cores) of one drag."""
-    _, view = _demo_view((1280, 800))
+    _, view = _demo_view(size)
     view._resolution.reduce = reduce
     adds, takes, publishes = [], [], []
     add, take, publish = view._moves.add, view._moves.take, view._server.publish

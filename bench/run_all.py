@@ -9,11 +9,14 @@ os.environ.setdefault("VTK_DEFAULT_OPENGL_WINDOW", "vtkEGLRenderWindow")
 os.environ["MARNOX_MESH_CACHE"] = "0"
 
 import bench_cameras  # noqa: E402
+import bench_coverage  # noqa: E402
+import bench_editing  # noqa: E402
 import bench_files  # noqa: E402
 import bench_image_refresh  # noqa: E402
 import bench_live_frame  # noqa: E402
 import bench_mesh_cache  # noqa: E402
 import bench_meshes  # noqa: E402
+import bench_notebook  # noqa: E402
 import bench_pointcloud  # noqa: E402
 import bench_recording  # noqa: E402
 import bench_teardown  # noqa: E402
@@ -42,9 +45,12 @@ def main():
     rows += bench_meshes.rows()
     rows += bench_mesh_cache.rows()
     rows += bench_web.rows()
+    rows += bench_notebook.rows()
+    rows += bench_editing.rows()
     rows += bench_recording.rows()
     rows += bench_teardown.growth_rows()
     rows += bench_cameras.rows()
+    rows += bench_coverage.rows()
     rows += bench_pointcloud.rows()
     print_table(rows)
     return 0

@@ -20,8 +20,9 @@ def fileStem(name):
     return "_" + stem if stem.strip(".") == "" else stem
 
 
-def writePng(path, image):
-    """Write a (rows, columns[, channels]) uint8 or uint16 array as PNG, row 0 at the top."""
+def _pngWriter(image):
+    """A vtkPNGWriter holding a (rows, columns[, channels]) uint8 or uint16 array, row 0 at
+    the top."""
     from vtkmodules.util import numpy_support
     from vtkmodules.vtkCommonDataModel import vtkImageData
     from vtkmodules.vtkIOImage import vtkPNGWriter
@@ -35,11 +36,27 @@ def writePng(path, image):
     flat = np.ascontiguousarray(array[::-1]).reshape(-1, channels)
     data.GetPointData().SetScalars(numpy_support.numpy_to_vtk(flat, deep=True))
     writer = vtkPNGWriter()
-    writer.SetFileName(path)
     writer.SetInputData(data)
+    return writer
+
+
+def writePng(path, image):
+    """Write a (rows, columns[, channels]) uint8 or uint16 array as PNG, row 0 at the top."""
+    writer = _pngWriter(image)
+    writer.SetFileName(path)
     writer.Write()
     if writer.GetErrorCode():
         raise OSError(f"{path}: cannot write")
+
+
+def pngBytes(image):
+    """A (rows, columns[, channels]) uint8 or uint16 array as PNG bytes, row 0 at the top."""
+    from vtkmodules.util import numpy_support
+
+    writer = _pngWriter(image)
+    writer.WriteToMemoryOn()
+    writer.Write()
+    return numpy_support.vtk_to_numpy(writer.GetResult()).tobytes()
 
 
 def depthMillimetres(depth):

@@ -2,11 +2,10 @@
 
 from __future__ import annotations
 
-import math
 from typing import NamedTuple
 
-from marnox.pose import Pose
-from marnox.recording.codec import WORLD
+from marnox._node_paths import linkPath, walk
+from marnox.recording.format import ARRAY_DTYPES, WORLD
 
 
 class State(NamedTuple):
@@ -25,11 +24,10 @@ class State(NamedTuple):
     links: tuple
 
 
-def _walk(nodes, parent):
-    for node in nodes:
-        path = node.name() if parent == WORLD else f"{parent}/{node.name()}"
-        yield path, parent, node
-        yield from _walk(node.children(), path)
+def _walk(workspace):
+    """(path, parent frame, node) of every node; top-level nodes hang from the world."""
+    for path, parent, node in walk(workspace.nodes()):
+        yield path, WORLD if parent is None else parent, node
 
 
 def _frame(child, parent, pose):
@@ -42,8 +40,10 @@ def capture(project):
     workspace = project.workspace()
     robots = workspace.getRobots()
     for image in system.images():
-        if image.dtype.hasobject:
-            raise ValueError("images of Python objects cannot be recorded")
+        # What an Array can hold is all a recording reads back.
+        if image.dtype.str not in ARRAY_DTYPES:
+            what = "Python objects" if image.dtype.hasobject else f"dtype {image.dtype}"
+            raise ValueError(f"images of {what} cannot be recorded")
     return State(
         pointcloud=system.pointcloud(),
         trajectory=system.trajectory(),
@@ -52,28 +52,13 @@ def capture(project):
         joints=tuple(
             (name, tuple(robot.jointPositions().items())) for name, robot in robots.items()
         ),
-        nodes=tuple(
-            _frame(path, parent, node.pose())
-            for path, parent, node in _walk(workspace.nodes(), WORLD)
-        ),
+        nodes=tuple(_frame(path, parent, node.pose()) for path, parent, node in _walk(workspace)),
         links=tuple(
-            _frame(f"{name}/{link.name()}", WORLD, link.worldPose())
+            _frame(linkPath(name, link), WORLD, link.worldPose())
             for name, robot in robots.items()
             for link in robot.links()
         ),
     )
-
-
-def _exact_pose(position, orientation):
-    """A Pose holding exactly these numbers: they came from a Pose, and normalising a unit
-    quaternion again may change its last bit."""
-    numbers = tuple(map(float, position + orientation))
-    if not all(map(math.isfinite, numbers)):
-        raise ValueError("a recorded pose is not finite")
-    pose = Pose.__new__(Pose)
-    pose._position = numbers[:3]
-    pose._orientation = numbers[3:]
-    return pose
 
 
 def restore(project, pointcloud, trajectory, images, joints, nodes):
@@ -84,10 +69,10 @@ def restore(project, pointcloud, trajectory, images, joints, nodes):
     system.setTrajectory(trajectory)
     system.setImages(images)
     workspace = project.workspace()
-    for path, parent, node in _walk(workspace.nodes(), WORLD):
+    for path, parent, node in _walk(workspace):
         frame = nodes.get(path)
         if frame is not None and frame[0] == parent:
-            pose = _exact_pose(*frame[1:])
+            pose = frame[1]
             if (
                 pose.position() != node.pose().position()
                 or pose.orientation() != node.pose().orientation()
