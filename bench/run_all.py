@@ -17,6 +17,7 @@ import bench_live_frame  # noqa: E402
 import bench_mesh_cache  # noqa: E402
 import bench_meshes  # noqa: E402
 import bench_notebook  # noqa: E402
+import bench_pointcloud  # noqa: E402
 import bench_recording  # noqa: E402
 import bench_teardown  # noqa: E402
 import bench_viewer  # noqa: E402
@@ -50,6 +51,7 @@ def main():
     rows += bench_teardown.growth_rows()
     rows += bench_cameras.rows()
     rows += bench_coverage.rows()
+    rows += bench_pointcloud.rows()
     print_table(rows)
     return 0
 

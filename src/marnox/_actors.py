@@ -18,16 +18,71 @@ from vtkmodules.vtkCommonTransforms import vtkTransform
 from vtkmodules.vtkFiltersCore import vtkTubeFilter
 from vtkmodules.vtkFiltersGeneral import vtkTransformFilter
 from vtkmodules.vtkFiltersSources import vtkCubeSource, vtkCylinderSource, vtkSphereSource
-from vtkmodules.vtkRenderingCore import vtkActor, vtkPolyDataMapper
+from vtkmodules.vtkRenderingCore import (
+    vtkActor,
+    vtkPointGaussianMapper,
+    vtkPolyDataMapper,
+    vtkRenderer,
+)
 
 
 def polydataActor(polydata):
     """An actor drawing ``polydata`` as it is, shared, not copied."""
     mapper = vtkPolyDataMapper()
     mapper.SetInputData(polydata)
+    return mapperActor(mapper)
+
+
+def mapperActor(mapper):
+    """An actor drawing what ``mapper`` draws."""
     actor = vtkActor()
     actor.SetMapper(mapper)
     return actor
+
+
+def pointMapper(polydata, spheres):
+    """A mapper drawing every point of ``polydata`` in its point colours, if any.
+
+    Without ``spheres``, squares of the actor's point size straight from the point array
+    (a point-sprite mapper at scale 0: no vertex list, no lighting); with ``spheres``,
+    the vertex cells as the actor's lit sphere impostors.
+    """
+    if spheres:
+        mapper = vtkPolyDataMapper()
+    else:
+        mapper = vtkPointGaussianMapper()
+        mapper.SetScaleFactor(0.0)
+        mapper.EmissiveOff()
+    mapper.SetInputData(polydata)
+    mapper.SetScalarModeToUsePointData()
+    return mapper
+
+
+def followInteraction(actor, followed, setMoving):
+    """Call ``setMoving()`` (a weak method) with True when the mouse starts moving the camera
+    of the window that shows ``actor``, with False when it stops.
+
+    ``followed`` is the interactor style this returned last; a style already followed is
+    left alone. Returns the style followed now, or None where nothing is on screen.
+    """
+    renderer = actor.GetConsumer(0) if actor.GetNumberOfConsumers() else None
+    window = renderer.GetRenderWindow() if isinstance(renderer, vtkRenderer) else None
+    interactor = window.GetInteractor() if window is not None else None
+    style = interactor.GetInteractorStyle() if interactor is not None else None
+    if style is None or style is followed:
+        return style
+
+    def observer(moving):
+        def observe(caller, event):
+            method = setMoving()
+            if method is not None:
+                method(moving)
+
+        return observe
+
+    style.AddObserver("StartInteractionEvent", observer(True))
+    style.AddObserver("EndInteractionEvent", observer(False))
+    return style
 
 
 def scaledActor(polydata, scale):

@@ -5,8 +5,8 @@ from __future__ import annotations
 import numpy as np
 
 
-def _rows(values, name, widths):
-    array = np.array(values, dtype=float)
+def _rows(values, name, widths, dtype=float):
+    array = np.array(values, dtype=dtype)
     if array.size == 0:
         return np.zeros((0, 3))
     if array.ndim != 2 or array.shape[1] not in widths:
@@ -14,11 +14,28 @@ def _rows(values, name, widths):
     return array
 
 
+def _isFrozen(value):
+    """Whether ``value`` is an array that cannot change behind its holder's back (read-only
+    memory of its own), as the system's point cloud is: the same such array again holds
+    the same values."""
+    return isinstance(value, np.ndarray) and not value.flags.writeable and value.flags.owndata
+
+
+def _cloud(values):
+    """A copy of ``values`` that nobody can change: the viewers and recorders that take the
+    array tell an unchanged cloud by its identity. float32 stays float32."""
+    values = np.asarray(values)
+    array = _rows(values, "points", (3, 6), np.float32 if values.dtype == np.float32 else float)
+    array.flags.writeable = False
+    return array
+
+
 class System:
     """Holds the cell's current data; setters copy their input.
 
     - point cloud: float (N, 3) positions in metres, or (N, 6) with RGB
-      0..1 in the last three columns;
+      0..1 in the last three columns; float32 and float64 are kept as given, other
+      types become float64. The copy is read-only: set a new cloud to change it;
     - trajectory: float (N, 3) tool positions in metres, in order;
     - images: list of NumPy arrays shaped (rows, columns, channels), e.g.
       (480, 640, 3) uint8 colour or (480, 640, 1) uint16 depth.
@@ -26,17 +43,17 @@ class System:
 
     def __init__(self):
         """Start with an empty point cloud, trajectory and image list."""
-        self._pointcloud = np.zeros((0, 3))
+        self._pointcloud = _cloud(np.zeros((0, 3)))
         self._trajectory = np.zeros((0, 3))
         self._images = []
 
     def pointcloud(self):
-        """The current point cloud, (N, 3) or (N, 6) float array."""
+        """The current point cloud, a read-only (N, 3) or (N, 6) float32 or float64 array."""
         return self._pointcloud
 
     def setPointcloud(self, points):
         """Replace the point cloud with a copy of an (N, 3) or (N, 6) array."""
-        self._pointcloud = _rows(points, "points", (3, 6))
+        self._pointcloud = _cloud(points)
 
     def trajectory(self):
         """The current tool trajectory, (N, 3) float array."""

@@ -8,16 +8,18 @@ actor is built when first asked for.
 from __future__ import annotations
 
 import os
+import weakref
 
 import numpy as np
 from vtkmodules.util import numpy_support
-from vtkmodules.vtkCommonCore import vtkPoints, vtkUnsignedCharArray
+from vtkmodules.vtkCommonCore import vtkPoints
 from vtkmodules.vtkCommonDataModel import vtkCellArray, vtkPolyData
 
-from marnox import _checks
+from marnox import _checks, _cloud
 from marnox.constants import DEFAULT_GREY
 from marnox.meshes import readMesh
 from marnox.pose import _IDENTITY
+from marnox.system import _isFrozen
 
 _EMPTY_IDS = np.zeros(0, dtype=np.int64)
 
@@ -319,53 +321,198 @@ class VisualTrajectory(VisualElement):
         return self._polydata.GetNumberOfPoints()
 
 
-class VisualPointcloud(VisualElement):
-    """Points drawn as dots, updated in place by ``setPoints``.
+# How a cloud is drawn. "points": squares of ``pointSize`` pixels straight from the point
+# array, unlit in the cloud's own colours; on a software rasteriser this costs what a plain
+# VTK cloud of vertices does, without the vertex list. "spheres": lit sphere impostors
+# through a vertex list, several times the cost without a GPU.
+POINTCLOUD_MODES = ("points", "spheres")
+# While the view moves, at most this many points are drawn (an even subsample): a Mesa
+# software rasteriser draws them in a few hundredths of a second at the web view's moving
+# resolution, so a frame stays interactive however large the cloud.
+MOVING_POINTS = 100_000
 
-    Accepts an (N, 3) array of positions, or (N, 6) with RGB 0..1 in the last
-    three columns; uncoloured points use the element's default colour.
+
+class VisualPointcloud(VisualElement):
+    """A point cloud, updated in place by ``setPoints`` and thinned while the view moves.
+
+    Accepts an (N, 3) array of positions, or (N, 6) with RGB 0..1 in the last three
+    columns; uncoloured points use the element's default colour. Positions stay in the
+    cloud's float type (float32 is not widened); colours are kept as bytes.
+
+    ``mode`` says how points are drawn: ``"points"`` (the default) draws squares of
+    ``pointSize`` pixels straight from the point array, unlit, so a point shows exactly
+    its colour; ``"spheres"`` draws lit sphere impostors, which cost several times as
+    much on a renderer without a GPU. :meth:`setMode` changes it later.
+
+    While :meth:`setMoving` says the view moves, at most ``movingPoints`` points are drawn,
+    every k-th of the cloud; at rest the whole cloud. A viewer's on-screen mouse drives
+    this by itself (its interactor style's StartInteraction and EndInteraction events);
+    other views call :meth:`setMoving`.
+
+    Example::
+
+        cloud = VisualPointcloud(pointSize=2, mode="spheres")
+        cloud.setPoints(pointcloud=np.random.default_rng(0).random((1000, 6)))
     """
 
-    def __init__(self, color=(0.85, 0.85, 0.85), pointSize=3.0):
-        """Create an empty point cloud."""
+    def __init__(
+        self,
+        color=(0.85, 0.85, 0.85),
+        pointSize=3.0,
+        *,
+        mode="points",
+        movingPoints=MOVING_POINTS,
+    ):
+        """Create an empty point cloud; see the class docstring."""
         super().__init__()
+        _checkMode(mode)
+        if isinstance(movingPoints, bool) or not isinstance(movingPoints, int) or movingPoints < 1:
+            raise ValueError(f"movingPoints must be a positive integer, not {movingPoints!r}")
         r, g, b = color
         self._color = (float(r), float(g), float(b))
         self._pointSize = float(pointSize)
-        self._polydata = vtkPolyData()
-        self._polydata.SetPoints(vtkPoints())
-        self._polydata.SetVerts(vtkCellArray())
-        self.setPoints(pointcloud=np.zeros((0, 3)))
+        self._mode = mode
+        self._movingPoints = movingPoints
+        self._moving = False
+        self._source = None
+        self._polydata = _cloudPolydata()
+        self._thin = _cloudPolydata()
+        self._mappers = None
+        self._followed = None
+        self._setMovingWeakly = weakref.WeakMethod(self.setMoving)
+        self.setPoints(pointcloud=_cloud.rows((), "pointcloud"))
 
     def _createActor(self):
-        actor = _pipelines().polydataActor(self._polydata)
-        actor.GetMapper().SetScalarModeToUsePointData()
+        self._mappers = self._newMappers()
+        actor = _pipelines().mapperActor(self._mappers[self._drawsThin()])
         prop = actor.GetProperty()
         prop.SetColor(*self._color)
         prop.SetPointSize(self._pointSize)
-        prop.RenderPointsAsSpheresOn()
+        prop.SetRenderPointsAsSpheres(self._mode == "spheres")
         return actor
 
+    def _newMappers(self):
+        """The mappers of the whole cloud and of its subsample."""
+        spheres = self._mode == "spheres"
+        pipelines = _pipelines()
+        return tuple(pipelines.pointMapper(data, spheres) for data in (self._polydata, self._thin))
+
+    def setMode(self, mode):
+        """Draw the points as ``mode`` (``"points"`` or ``"spheres"``, see the class
+        docstring) from the next frame on; a viewer's overlay is changed so, e.g.
+        ``viewer._pointcloud.setMode("spheres")``."""
+        _checkMode(mode)
+        if mode == self._mode:
+            return
+        self._mode = mode
+        for data in (self._polydata, self._thin):
+            if mode == "spheres":
+                _setVertexList(data)
+            else:
+                data.SetVerts(vtkCellArray())
+            data.Modified()
+        if self._actor is not None:
+            self._mappers = self._newMappers()
+            self._actor.GetProperty().SetRenderPointsAsSpheres(mode == "spheres")
+            self._actor.SetMapper(self._mappers[self._drawsThin()])
+
     def setPoints(self, pointcloud):
-        """Replace the points with an (N, 3) or (N, 6) array; N may be 0."""
-        cloud = _asPoints(pointcloud, "pointcloud", (3, 6))
-        positions = np.ascontiguousarray(cloud[:, :3])
-        self._polydata.GetPoints().SetData(numpy_support.numpy_to_vtk(positions, deep=True))
-        self._polydata.GetVerts().SetData(1, _idArray(np.arange(len(cloud), dtype=np.int64)))
-        pointData = self._polydata.GetPointData()
+        """Replace the points with an (N, 3) or (N, 6) array; N may be 0.
+
+        The same read-only array again (the system's own copy, which it never changes)
+        costs nothing; anything else is copied into the arrays VTK draws from.
+        """
+        self._follow()
+        if pointcloud is self._source:
+            return
+        cloud = _cloud.rows(pointcloud, "pointcloud")
+        self._source = None
+        data = self._polydata
+        points = data.GetPoints()
+        points.SetData(_cloud.fill_positions(points.GetData(), cloud))
+        pointData = data.GetPointData()
         if cloud.shape[1] == 6:
-            rgb = np.clip(cloud[:, 3:] * 255.0 + 0.5, 0, 255).astype(np.uint8)
-            colors = numpy_support.numpy_to_vtk(
-                rgb, deep=True, array_type=vtkUnsignedCharArray().GetDataType()
-            )
-            pointData.SetScalars(colors)
+            pointData.SetScalars(_cloud.fill_colours(pointData.GetScalars(), cloud[:, 3:]))
         else:
             pointData.SetScalars(None)
-        self._polydata.Modified()
+        if self._mode == "spheres":
+            _setVertexList(data)
+        data.Modified()
+        self._updateThin()
+        if _isFrozen(pointcloud):
+            self._source = pointcloud
+
+    def setMoving(self, moving):
+        """Draw an even subsample of at most ``movingPoints`` points while ``moving`` is
+        true (the view's camera moves), the whole cloud again once it is false."""
+        moving = bool(moving)
+        if moving == self._moving:
+            return
+        self._moving = moving
+        self._updateThin()
+
+    def moving(self):
+        """Whether the element draws for a moving view (see :meth:`setMoving`)."""
+        return self._moving
+
+    def mode(self):
+        """How points are drawn: ``"points"`` or ``"spheres"``."""
+        return self._mode
 
     def numberOfPoints(self):
         """How many points the cloud currently has."""
         return self._polydata.GetNumberOfPoints()
+
+    def _drawsThin(self):
+        return self._moving and self.numberOfPoints() > self._movingPoints
+
+    def _updateThin(self):
+        thin = self._drawsThin()
+        if thin:
+            count = self.numberOfPoints()
+            stride = -(-count // self._movingPoints)
+            full, part = self._polydata, self._thin
+            points = part.GetPoints()
+            points.SetData(_cloud.thinned(points.GetData(), full.GetPoints().GetData(), stride))
+            colours = full.GetPointData().GetScalars()
+            kept = part.GetPointData().GetScalars()
+            part.GetPointData().SetScalars(
+                None if colours is None else _cloud.thinned(kept, colours, stride)
+            )
+            if self._mode == "spheres":
+                _setVertexList(part)
+            part.Modified()
+        if self._mappers is not None:
+            self._actor.SetMapper(self._mappers[thin])
+
+    def _follow(self):
+        # The window's interactor can be replaced (init() again), so it is looked up on
+        # every frame; that costs a few VTK calls.
+        if self._actor is not None:
+            self._followed = _pipelines().followInteraction(
+                self._actor, self._followed, self._setMovingWeakly
+            )
+
+
+def _checkMode(mode):
+    if mode not in POINTCLOUD_MODES:
+        raise ValueError(f"mode must be one of {POINTCLOUD_MODES}, not {mode!r}")
+
+
+def _cloudPolydata():
+    data = vtkPolyData()
+    data.SetPoints(vtkPoints())
+    return data
+
+
+def _setVertexList(data):
+    """One vertex cell per point, kept while the number of points is."""
+    count = data.GetNumberOfPoints()
+    verts = data.GetVerts()
+    if verts is None or verts.GetNumberOfCells() != count:
+        verts = vtkCellArray()
+        verts.SetData(1, _idArray(np.arange(count, dtype=np.int64)))
+        data.SetVerts(verts)
 
 
 class VisualGroup:

@@ -193,6 +193,8 @@ class WebView:
                 self._server.announce(note)
         # The workspace view is drawn with fewer pixels while the camera moves.
         scale = self._resolution.scale(now)
+        # Its point cloud is thinned for the same frames.
+        self.workspace_viewer._pointcloud.setMoving(scale < 1.0)
         wanted = self._server.wanted
         if not wanted[0]:
             self._grabbers[0].resize(scale)
