@@ -261,6 +261,8 @@ class View(anywidget.AnyWidget):
             self._overlays["frustums"].update()
         scale = self._resolution.scale(now)
         self._grabbers[0].resize(scale)
+        # A moving camera draws the point cloud thinned, as the web view does.
+        self.workspace_viewer._pointcloud.setMoving(scale < 1.0)
         if refresh:
             for viewer in self._viewers:
                 viewer.render()

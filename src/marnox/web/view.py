@@ -181,6 +181,10 @@ class WebView:
         self._apply_edits(now)
         if "frustums" in self._overlays:
             self._overlays["frustums"].update()
+        # The workspace view is drawn with fewer pixels while the camera moves, and its point
+        # cloud thinned, from this frame's render on.
+        scale = self._resolution.scale(now)
+        self.workspace_viewer._pointcloud.setMoving(scale < 1.0)
         for viewer in self._viewers:
             viewer.render()
         if self._state == "serving":
@@ -191,10 +195,6 @@ class WebView:
             if note != self._announced:
                 self._announced = note
                 self._server.announce(note)
-        # The workspace view is drawn with fewer pixels while the camera moves.
-        scale = self._resolution.scale(now)
-        # Its point cloud is thinned for the same frames.
-        self.workspace_viewer._pointcloud.setMoving(scale < 1.0)
         wanted = self._server.wanted
         if not wanted[0]:
             self._grabbers[0].resize(scale)
