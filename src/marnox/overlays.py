@@ -279,3 +279,46 @@ def _faceActor(region, colors):
     actor.GetProperty().LightingOff()
     actor.SetUserMatrix(Pose.toVtkMatrix(region.face))
     return actor
+
+
+class ShowsOverlays:
+    """The overlay methods of a view that draws with a workspace viewer (the web view, the
+    notebook view): it has ``workspace_viewer``, a dict ``_overlays`` and
+    ``_check_thread(name)``, and redraws in ``_overlaysChanged()`` if it must."""
+
+    def showFrustums(self, depth: float = 1.0) -> None:
+        """Draw each camera's frustum, ``depth`` metres deep, in the workspace view; they
+        follow the cameras as the view redraws (see :class:`Frustums`)."""
+        self._check_thread("showFrustums")
+        self._showOverlay("frustums", lambda viewer: Frustums(viewer, depth))
+
+    def showCoverage(self, results, colorBy: str = "cameras", maxMmPerPixel=None) -> None:
+        """Colour the task regions' faces by ``results`` of ``marnox.coverage.coverage``
+        (see :class:`CoverageColors`)."""
+        self._check_thread("showCoverage")
+        self._showOverlay(
+            "coverage", lambda viewer: CoverageColors(viewer, results, colorBy, maxMmPerPixel)
+        )
+
+    def hideFrustums(self) -> None:
+        """Take the frustums out of the workspace view."""
+        self._check_thread("hideFrustums")
+        self._showOverlay("frustums", None)
+
+    def hideCoverage(self) -> None:
+        """Take the coverage colours out of the workspace view."""
+        self._check_thread("hideCoverage")
+        self._showOverlay("coverage", None)
+
+    def _showOverlay(self, name, make):
+        # Made before the old one goes, so that bad arguments leave the view as it was.
+        new = None if make is None else make(self.workspace_viewer)
+        shown = self._overlays.pop(name, None)
+        if shown is not None:
+            shown.remove()
+        if new is not None:
+            self._overlays[name] = new
+        self._overlaysChanged()
+
+    def _overlaysChanged(self):
+        """Called after an overlay was shown or hidden."""

@@ -1,70 +1,6 @@
 // Draws a marnox View's frames from the kernel and sends back the mouse's camera moves, with
-// the messages and gestures of the web page (marnox.web.messages).
-
-function clamp(value, low, high) {
-  return Math.min(Math.max(value, low), high);
-}
-
-// Turns mouse gestures on the workspace canvas into camera moves, summed and sent at most
-// every 16 ms.
-function steer(canvas, send) {
-  const pending = { rotate: [0, 0], pan: [0, 0], zoom: 1 };
-  let flushTimer = null;
-  let drag = null;
-
-  function flush() {
-    flushTimer = null;
-    for (const kind of ["rotate", "pan"]) {
-      const [dx, dy] = pending[kind];
-      if (dx !== 0 || dy !== 0) send({ type: kind, dx: clamp(dx, -10, 10), dy: clamp(dy, -10, 10) });
-      pending[kind] = [0, 0];
-    }
-    if (pending.zoom !== 1) send({ type: "zoom", factor: clamp(pending.zoom, 0.05, 20) });
-    pending.zoom = 1;
-  }
-
-  function schedule() {
-    if (flushTimer === null) flushTimer = setTimeout(flush, 16);
-  }
-
-  canvas.addEventListener("pointerdown", (event) => {
-    if (event.button !== 0 && event.button !== 1) return;
-    event.preventDefault();
-    canvas.setPointerCapture(event.pointerId);
-    const mode = event.button === 1 || event.shiftKey ? "pan" : "rotate";
-    drag = { mode, x: event.clientX, y: event.clientY };
-  });
-  canvas.addEventListener("pointermove", (event) => {
-    if (!drag) return;
-    const box = canvas.getBoundingClientRect();
-    pending[drag.mode][0] += (event.clientX - drag.x) / box.width;
-    pending[drag.mode][1] += (event.clientY - drag.y) / box.height;
-    drag.x = event.clientX;
-    drag.y = event.clientY;
-    schedule();
-  });
-  for (const name of ["pointerup", "pointercancel"]) {
-    canvas.addEventListener(name, () => {
-      drag = null;
-    });
-  }
-  canvas.addEventListener(
-    "wheel",
-    (event) => {
-      // The notebook would scroll instead.
-      event.preventDefault();
-      const lines = event.deltaMode === WheelEvent.DOM_DELTA_LINE ? 40 : 1;
-      pending.zoom *= Math.exp((-event.deltaY * lines) / 500);
-      schedule();
-    },
-    { passive: false },
-  );
-  canvas.addEventListener("dblclick", () => send({ type: "reset" }));
-  canvas.addEventListener("mousedown", (event) => {
-    if (event.button === 1) event.preventDefault();
-  });
-  canvas.addEventListener("contextmenu", (event) => event.preventDefault());
-}
+// the messages and gestures of the web page (marnox.web.messages); the notebook view puts
+// the web page's steer.js before this module.
 
 // A recording's play/pause button, slider and clock.
 function timelineBar(send) {
@@ -113,7 +49,7 @@ function render({ model, el }) {
     [canvas.width, canvas.height] = size;
     canvas.dataset.frames = "0";
     row.append(canvas);
-    if (index === 0) steer(canvas, send);
+    if (index === 0) steerCamera(canvas, send);
     return { name, canvas, queue: Promise.resolve() };
   });
   const timeline = model.get("_has_timeline") ? timelineBar(send) : null;

@@ -18,7 +18,7 @@ import traitlets
 
 from marnox._view_setup import check_size, framed_workspace_viewer, use_headless_window
 from marnox.camera_files import pngBytes
-from marnox.overlays import CoverageColors, Frustums
+from marnox.overlays import ShowsOverlays
 from marnox.project import Project
 from marnox.viewer import ImageViewer
 from marnox.web import camera
@@ -40,7 +40,7 @@ MAX_FRAMES_IN_FLIGHT = 3
 TIMELINE_FRAME_SECONDS = 1 / 30
 
 
-class View(anywidget.AnyWidget):
+class View(ShowsOverlays, anywidget.AnyWidget):
     """The workspace view of ``project`` (and its image grid) as a Jupyter widget.
 
     Both views are drawn in the kernel, off screen, and their frames travel through the
@@ -75,7 +75,14 @@ class View(anywidget.AnyWidget):
             view.update()
     """
 
-    _esm = resources.files("marnox.notebook").joinpath("view.js").read_text(encoding="utf-8")
+    # The web page's mouse, then the widget's own module.
+    _esm = "\n".join(
+        files.joinpath(name).read_text(encoding="utf-8")
+        for files, name in (
+            (resources.files("marnox.web").joinpath("static"), "steer.js"),
+            (resources.files("marnox.notebook"), "view.js"),
+        )
+    )
     _css = resources.files("marnox.notebook").joinpath("view.css").read_text(encoding="utf-8")
     _views = traitlets.List().tag(sync=True)
     _has_timeline = traitlets.Bool(False).tag(sync=True)
@@ -159,38 +166,7 @@ class View(anywidget.AnyWidget):
             # The front end gets this picture once it takes a frame again.
             self._refresh_due = True
 
-    def showFrustums(self, depth: float = 1.0) -> None:
-        """Draw each camera's frustum, ``depth`` metres deep, in the workspace view; they
-        follow the cameras as the view redraws (see ``marnox.overlays.Frustums``)."""
-        self._check_thread("showFrustums")
-        self._show_overlay("frustums", lambda viewer: Frustums(viewer, depth))
-
-    def showCoverage(self, results, colorBy: str = "cameras", maxMmPerPixel=None) -> None:
-        """Colour the task regions' faces by ``results`` of ``marnox.coverage.coverage``
-        (see ``marnox.overlays.CoverageColors``)."""
-        self._check_thread("showCoverage")
-        self._show_overlay(
-            "coverage", lambda viewer: CoverageColors(viewer, results, colorBy, maxMmPerPixel)
-        )
-
-    def hideFrustums(self) -> None:
-        """Take the frustums out of the workspace view."""
-        self._check_thread("hideFrustums")
-        self._show_overlay("frustums", None)
-
-    def hideCoverage(self) -> None:
-        """Take the coverage colours out of the workspace view."""
-        self._check_thread("hideCoverage")
-        self._show_overlay("coverage", None)
-
-    def _show_overlay(self, name, make):
-        # Made before the old one goes, so that bad arguments leave the view as it was.
-        new = None if make is None else make(self.workspace_viewer)
-        shown = self._overlays.pop(name, None)
-        if shown is not None:
-            shown.remove()
-        if new is not None:
-            self._overlays[name] = new
+    def _overlaysChanged(self):
         self._wake(refresh=True)
 
     def close(self) -> None:

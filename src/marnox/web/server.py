@@ -26,6 +26,7 @@ from marnox.web.messages import EDIT_KINDS, TIMELINE_KINDS, BadMessage, parse
 # Request path: file under static/ and its type. Nothing else is served.
 ASSETS = {
     "/": ("index.html", "text/html"),
+    "/steer.js": ("steer.js", "text/javascript"),
     "/page.js": ("page.js", "text/javascript"),
     "/page.css": ("page.css", "text/css"),
     "/editing.js": ("editing.js", "text/javascript"),

@@ -14,7 +14,7 @@ from marnox._view_setup import (
     framed_workspace_viewer,
     use_headless_window,
 )
-from marnox.overlays import CoverageColors, Frustums
+from marnox.overlays import ShowsOverlays
 from marnox.picking import Pick
 from marnox.project import Project
 from marnox.viewer import ImageViewer
@@ -30,7 +30,7 @@ from marnox.web.server import Server
 from marnox.web.timeline import Timeline
 
 
-class WebView:
+class WebView(ShowsOverlays):
     """Serves the workspace view and the image grid of ``project`` to web browsers.
 
     Browsers open :attr:`url` and see both views; in the workspace view the mouse turns
@@ -244,39 +244,6 @@ class WebView:
 
     def _images_changed(self):
         return self._seen_images.changed(self._project.system().images())
-
-    def showFrustums(self, depth: float = 1.0) -> None:
-        """Draw each camera's frustum, ``depth`` metres deep, in the workspace view; they
-        follow the cameras at every :meth:`update` (see ``marnox.overlays.Frustums``)."""
-        self._check_thread("showFrustums")
-        self._show_overlay("frustums", lambda viewer: Frustums(viewer, depth))
-
-    def showCoverage(self, results, colorBy: str = "cameras", maxMmPerPixel=None) -> None:
-        """Colour the task regions' faces by ``results`` of ``marnox.coverage.coverage``
-        (see ``marnox.overlays.CoverageColors``)."""
-        self._check_thread("showCoverage")
-        self._show_overlay(
-            "coverage", lambda viewer: CoverageColors(viewer, results, colorBy, maxMmPerPixel)
-        )
-
-    def hideFrustums(self) -> None:
-        """Take the frustums out of the workspace view."""
-        self._check_thread("hideFrustums")
-        self._show_overlay("frustums", None)
-
-    def hideCoverage(self) -> None:
-        """Take the coverage colours out of the workspace view."""
-        self._check_thread("hideCoverage")
-        self._show_overlay("coverage", None)
-
-    def _show_overlay(self, name, make):
-        # Made before the old one goes, so that bad arguments leave the view as it was.
-        new = None if make is None else make(self.workspace_viewer)
-        shown = self._overlays.pop(name, None)
-        if shown is not None:
-            shown.remove()
-        if new is not None:
-            self._overlays[name] = new
 
     def wait(self, timeout: Optional[float] = None) -> bool:
         """Block until a browser connects, leaves, moves the camera, clicks, edits or is ready
