@@ -2,7 +2,9 @@
 
 from __future__ import annotations
 
+import os
 import re
+import stat
 
 import numpy as np
 from vtkmodules.util import numpy_support
@@ -15,10 +17,20 @@ class MeshError(ValueError):
     """A mesh file that cannot be read safely, with the reason."""
 
 
+def readRegular(path):
+    """The bytes of the regular file ``path``; anything else is a MeshError (a FIFO
+    would block the read, a device such as /dev/zero never end it)."""
+    # Opened without waiting, so that a FIFO put there after a check cannot block.
+    flags = os.O_RDONLY | getattr(os, "O_NONBLOCK", 0) | getattr(os, "O_BINARY", 0)
+    with open(os.open(path, flags), "rb") as stream:
+        if not stat.S_ISREG(os.fstat(stream.fileno()).st_mode):
+            raise MeshError("not a regular file")
+        return stream.read()
+
+
 def readBytes(path):
     """The whole file; an empty one is a MeshError."""
-    with open(path, "rb") as stream:
-        data = stream.read()
+    data = readRegular(path)
     if not data:
         raise MeshError("empty file")
     return data
@@ -27,10 +39,10 @@ def readBytes(path):
 def readLinked(path, what):
     """A file another file names (an MTL library, a glTF buffer): its bytes, or a MeshError."""
     try:
-        with open(path, "rb") as stream:
-            return stream.read()
-    except OSError as error:
-        raise MeshError(f"{what} {path} cannot be read ({error.strerror or error})") from error
+        return readRegular(path)
+    except (OSError, MeshError) as error:
+        reason = getattr(error, "strerror", None) or error
+        raise MeshError(f"{what} {path} cannot be read ({reason})") from error
 
 
 class ReaderErrors:
@@ -56,9 +68,11 @@ class ReaderErrors:
         pass
 
 
-def runReader(reader, path):
-    """The output of a VTK reader run on ``path``; its first error as a MeshError."""
-    reader.SetFileName(path)
+def runReader(reader, path=None):
+    """The output of a VTK reader run on ``path`` (or on the input it was given);
+    its first error as a MeshError."""
+    if path is not None:
+        reader.SetFileName(path)
     errors = ReaderErrors(reader)
     reader.Update()
     if errors.messages:
