@@ -2,7 +2,6 @@
 #include "camera_renderer.h"
 
 #include <cmath>
-#include <string>
 
 #include "interfaces/model.h"
 #include "workspace_viewer.h"
@@ -21,19 +20,11 @@ double finite_number(nb::handle value, const char* argument) {
     return number;
 }
 
-/// `str(value)` as UTF-8.
-std::string text_of(nb::handle value) {
-    nb::object text = pyglue::checked(PyObject_Str(value.ptr()));
-    Py_ssize_t size = 0;
-    const char* utf8 = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
-    if (!utf8)
-        pyglue::raise_current();
-    return std::string(utf8, static_cast<size_t>(size));
-}
-
 /// Everything setProject builds while walking the workspace.
 struct SceneBuild {
     nb::handle ren;
+    /// `nodePath(parent, name)`: a node's path, the labels' names.
+    nb::handle node_path;
     nb::list actors;
     nb::list label_names;
     nb::dict label_of;
@@ -51,16 +42,23 @@ struct SceneBuild {
         return actor;
     }
 
-    long new_label(const std::string& path) {
-        label_names.append(nb::str(path.c_str(), path.size()));
+    /// The path of the node or link `owner` below the node whose path is `parent`.
+    nb::object path_of(nb::handle parent, nb::handle owner) {
+        nb::object name =
+            pyglue::checked(PyObject_Str(pyglue::call_method(owner, model::names::name).ptr()));
+        return pyglue::call(node_path, parent, name);
+    }
+
+    long new_label(const nb::object& path) {
+        label_names.append(path);
         return static_cast<long>(label_names.size()) - 1;
     }
 
     /// The node's own elements under its path, a robot's links under theirs, then each child's
     /// subtree. Returns the actors of the node's own elements.
-    nb::list add_node(nb::handle node, const std::string& parent) {
+    nb::list add_node(nb::handle node, nb::handle parent) {
         pyglue::RecursionGuard guard(" while adding workspace nodes to a camera renderer");
-        std::string path = parent + text_of(pyglue::call_method(node, model::names::name));
+        nb::object path = path_of(parent, node);
         long label = new_label(path);
         nb::list own;
         model::Node scene_node{node};
@@ -69,12 +67,11 @@ struct SceneBuild {
         nb::object robot_links = pyglue::getattr_or(node, model::names::links, nb::none());
         if (!robot_links.is_none())
             for (nb::handle link : pyglue::call(robot_links)) {
-                long link_label =
-                    new_label(path + "/" + text_of(pyglue::call_method(link, model::names::name)));
+                long link_label = new_label(path_of(path, link));
                 for (nb::handle shape : pyglue::call_method(link, model::names::shapes))
                     add(shape, link_label);
             }
-        for (nb::handle child : scene_node.children()) add_node(child, path + "/");
+        for (nb::handle child : scene_node.children()) add_node(child, path);
         return own;
     }
 };
@@ -156,7 +153,8 @@ nb::object set_project(const Call& call) {
 
     // The new actors are tracked from the start, so that a build the model breaks off still
     // leaves every actor it added for the next setProject to remove.
-    SceneBuild scene{ren, {}, {}, {}};
+    nb::object node_path = call.global(global::node_path);
+    SceneBuild scene{ren, node_path, {}, {}, {}};
     pyglue::setattr(self, field::actors, scene.actors);
     pyglue::setattr(self, field::label_names, scene.label_names);
     pyglue::setattr(self, field::label_of, scene.label_of);
@@ -166,7 +164,7 @@ nb::object set_project(const Call& call) {
     for (const Name* collection : model::kNodeCollections) {
         bool cameras = collection == &model::names::get_cameras;
         for (nb::handle node : workspace.nodes(*collection)) {
-            nb::list own = scene.add_node(node, "");
+            nb::list own = scene.add_node(node, nb::str(""));
             if (cameras)
                 own_actors[pyglue::call_method(node, model::names::name)] = own;
         }
@@ -207,7 +205,8 @@ MethodDef label_names_method() {
     const char* doc =
         "The name of each label index: one per workspace node, its path from the node in\n"
         "the workspace's collection down to it joined by '/' ('table/red_box'; a robot's\n"
-        "link is 'robot/link'). A node's label covers its own visual elements, not its\n"
+        "link is 'robot/link'), a '/' or '\\' in a name escaped by a '\\' (see\n"
+        "marnox.item.nodePath). A node's label covers its own visual elements, not its\n"
         "children's.\n"
         "\n"
         "Example::\n"
@@ -257,6 +256,7 @@ const char* const kDoc =
 void define_camera_renderer(nb::handle module) {
     using namespace cameras;
     pyglue::import_from(module, "marnox.camera", {"CameraFrame"});
+    pyglue::import_from(module, "marnox.item", {"nodePath"});
     pyglue::import_from(module, "vtkmodules.vtkCommonCore",
                         {"vtkFloatArray", "vtkUnsignedCharArray"});
     pyglue::import_from(module, "vtkmodules.vtkCommonMath", {"vtkMatrix4x4"});

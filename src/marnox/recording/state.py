@@ -5,6 +5,7 @@ from __future__ import annotations
 import math
 from typing import NamedTuple
 
+from marnox.item import nodePath
 from marnox.pose import Pose
 from marnox.recording.codec import WORLD
 
@@ -27,7 +28,7 @@ class State(NamedTuple):
 
 def _walk(nodes, parent):
     for node in nodes:
-        path = node.name() if parent == WORLD else f"{parent}/{node.name()}"
+        path = nodePath("" if parent == WORLD else parent, node.name())
         yield path, parent, node
         yield from _walk(node.children(), path)
 
@@ -57,7 +58,7 @@ def capture(project):
             for path, parent, node in _walk(workspace.nodes(), WORLD)
         ),
         links=tuple(
-            _frame(f"{name}/{link.name()}", WORLD, link.worldPose())
+            _frame(nodePath(nodePath("", name), link.name()), WORLD, link.worldPose())
             for name, robot in robots.items()
             for link in robot.links()
         ),
