@@ -305,7 +305,8 @@ def run_cameras(project_file, out, names, labels):
     except ValueError as error:
         raise BadInput(f"{project_file}: {error}") from error
     except OSError as error:
-        raise BadInput(f"{error.filename}: cannot write ({error.strerror or error})") from error
+        where = error.filename or out
+        raise BadInput(f"{where}: cannot write ({error.strerror or error})") from error
     for path in paths:
         print(f"wrote {path}")
 
