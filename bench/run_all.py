@@ -9,6 +9,7 @@ os.environ.setdefault("VTK_DEFAULT_OPENGL_WINDOW", "vtkEGLRenderWindow")
 os.environ["MARNOX_MESH_CACHE"] = "0"
 
 import bench_cameras  # noqa: E402
+import bench_coverage  # noqa: E402
 import bench_files  # noqa: E402
 import bench_image_refresh  # noqa: E402
 import bench_live_frame  # noqa: E402
@@ -44,6 +45,7 @@ def main():
     rows += bench_recording.rows()
     rows += bench_teardown.growth_rows()
     rows += bench_cameras.rows()
+    rows += bench_coverage.rows()
     print_table(rows)
     return 0
 

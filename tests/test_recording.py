@@ -5,6 +5,7 @@ import signal
 import subprocess
 import sys
 import textwrap
+import threading
 import time
 
 import numpy as np
@@ -89,7 +90,7 @@ def test_round_trip_is_bit_for_bit_forward_and_backward(recorded):
     assert recording.duration() == 3.0
     project = recording.project()
     _assert_same(_state(project), expected[0.0])
-    for time_ in [0.25, 1.0, 2.9, 3.0, 0.6, 2.0, 0.0, 1.75, 100.0, -1.0]:
+    for time_ in [0.25, 1.0, 2.9, 3.0, 0.6, 2.0, 0.0, 1.75, 100.0, -1.0, np.inf, -np.inf]:
         recording.apply(project, time_)
         at = max([t for t in expected if t <= time_], default=0.0)
         _assert_same(_state(project), expected[at])
@@ -124,14 +125,57 @@ def test_only_changes_are_stored(tmp_path):
     assert os.path.getsize(path) < 1.1 * cloud.nbytes
 
 
-@pytest.mark.parametrize("time_", [float("nan"), -0.5])
-def test_times_may_not_go_back(tmp_path, time_):
+@pytest.mark.parametrize(
+    ("time_", "image"),
+    [
+        (float("nan"), None),
+        (-0.5, None),
+        # time.time_ns() passed for seconds: past the last nanosecond of a log time
+        (1e11, None),
+        (1e300, None),
+        (1.5, np.zeros((2, 2, 1), [("a", "u1")])),
+        (1.5, np.zeros((2, 2, 1), "datetime64[s]")),
+        (1.5, np.full((2, 2, 1), "x")),
+        (1.5, np.full((2, 2, 1), None)),
+    ],
+)
+def test_a_refused_frame_leaves_the_recorder_and_the_file_whole(tmp_path, time_, image):
     project = Project()
-    with Recorder(project, str(tmp_path / "a.mcap")) as recorder:
+    path = str(tmp_path / "a.mcap")
+    with Recorder(project, path) as recorder:
+        recorder.record(1.0)
+        if image is not None:
+            project.system().setImages([image])
         with pytest.raises(ValueError):
             recorder.record(time_)
+        project.system().setImages([])
+        recorder.record(2.0)
     with pytest.raises(RuntimeError):
         recorder.record()
+    assert Recording(path).times() == [0.0, 1.0, 2.0]
+
+
+def test_frames_recorded_from_two_threads_are_written_in_time_order(tmp_path):
+    project = Project()
+    path = tmp_path / "threads.mcap"
+    with Recorder(project, str(path)) as recorder:
+        threads = [
+            threading.Thread(target=lambda: [recorder.record() for _ in range(200)])
+            for _ in range(2)
+        ]
+        for thread in threads:
+            thread.start()
+        for thread in threads:
+            thread.join()
+    with open(path, "rb") as file:
+        reader = mcap_reader.make_reader(file)
+        stamps = [
+            m.log_time
+            for _, c, m in reader.iter_messages(log_time_order=False)
+            if c.topic == "/marnox/frame"
+        ]
+    assert len(stamps) == 401
+    assert stamps == sorted(stamps)
 
 
 def _run(code, timeout=120):

@@ -110,7 +110,11 @@ def served_page(browser, tmp_path_factory):
         try:
             url = re.search(r"http://\S+/", process.stdout.readline()).group(0)
             browser.get(url)
-            wait_for(lambda: frames(browser) >= 1, "the first frame")
+            # The image grid's canvas shows with its first frame and takes its place beside
+            # the workspace view: pictures taken before that are of another layout.
+            wait_for(
+                lambda: min(frames(browser, name) for name in VIEW_NAMES) >= 1, "the first frames"
+            )
             yield browser
         finally:
             process.terminate()

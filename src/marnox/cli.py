@@ -10,6 +10,7 @@ Bad input ends with one line on standard error and exit status 2, never a traceb
 from __future__ import annotations
 
 import argparse
+import math
 import os
 import sys
 
@@ -78,9 +79,15 @@ def load_project(path):
     return project
 
 
-def write_workspace_png(project, path, size=DEFAULT_SIZE):
-    """Render the workspace, point cloud and trajectory of ``project`` off screen to ``path``."""
+def write_workspace_png(project, path, size=DEFAULT_SIZE, overlays=()):
+    """Render the workspace, point cloud and trajectory of ``project`` off screen to ``path``.
+
+    Each of ``overlays`` is called with the viewer once the view is set, to draw over it
+    (see ``marnox.overlays``).
+    """
     viewer = framed_workspace_viewer(project, size)
+    for overlay in overlays:
+        overlay(viewer)
     viewer.render()
     _screenshot(viewer, path)
 
@@ -142,13 +149,17 @@ def load_robot(urdf, package_dirs=(), joints=()):
     return robot
 
 
-def simulate_camera_images(project):
-    """Make the system's images what the project's cameras see: colour, then depth."""
+def simulate_camera_images(project, renderer=None):
+    """Make the system's images what the project's cameras see: colour, then depth.
+
+    ``renderer``, a ``CameraRenderer(project, labels=False)``, spares making one per call.
+    """
     from marnox.camera import imagesFromFrames
     from marnox.viewer import CameraRenderer
 
-    frames = CameraRenderer(project, labels=False).render()
-    project.system().setImages(imagesFromFrames(frames))
+    if renderer is None:
+        renderer = CameraRenderer(project, labels=False)
+    project.system().setImages(imagesFromFrames(renderer.render()))
 
 
 def run_demo(out, robot=None):
@@ -186,17 +197,22 @@ def run_demo(out, robot=None):
 
 
 def run_record_demo(path):
-    """Record the demo cell with the arm going through its pick to the MCAP file ``path``."""
+    """Record the demo cell with the arm going through its pick to the MCAP file ``path``,
+    with the images its cameras see."""
     from marnox.project import Project
     from marnox.recording import Recorder
-    from marnox.recording.playback import record_demo
-    from marnox.sample import build_sample_cell
+    from marnox.sample import build_sample_cell, pick_steps
+    from marnox.viewer import CameraRenderer
 
     project = Project()
     build_sample_cell(project)
+    renderer = CameraRenderer(project, labels=False)
+    simulate_camera_images(project, renderer)
     try:
         with Recorder(project, path) as recorder:
-            record_demo(project, recorder)
+            for time in pick_steps(project):
+                simulate_camera_images(project, renderer)
+                recorder.record(time)
     except OSError as error:
         raise BadInput(f"{path}: cannot write ({error.strerror or error})") from error
     print(f"wrote {path}")
@@ -216,17 +232,27 @@ def open_recording(path):
         ) from error
 
 
+def _recorded_project(recording):
+    try:
+        return recording.project()
+    except ValueError as error:
+        raise BadInput(str(error)) from error
+
+
+def _check_speed_option(speed):
+    if not (math.isfinite(speed) and speed > 0):
+        raise BadInput(f"--speed {speed}: must be a positive number")
+
+
 def run_replay(path, speed, loop):
     """Play a recording in the workspace and image windows, ``speed`` times real time."""
     from marnox.recording.playback import play
     from marnox.viewer import ImageViewer, WorkspaceViewer
 
-    if not speed > 0:
-        raise BadInput(f"--speed {speed}: must be positive")
     recording = open_recording(path)
     if not os.environ.get("DISPLAY"):
         raise BadInput("no display: 'replay' needs DISPLAY set (or use --serve)")
-    project = recording.project()
+    project = _recorded_project(recording)
     viewers = [_quietly(lambda: WorkspaceViewer(trajectory=True, pointcloud=True)), ImageViewer()]
     for viewer in viewers:
         viewer.setProject(project)
@@ -238,6 +264,8 @@ def run_replay(path, speed, loop):
         play(recording, project, lambda: [viewer.render() for viewer in viewers], speed, loop)
     except KeyboardInterrupt:
         pass
+    except ValueError as error:
+        raise BadInput(str(error)) from error
     finally:
         for viewer in viewers:
             viewer.stop()
@@ -246,8 +274,6 @@ def run_replay(path, speed, loop):
 def run_replay_serve(path, host, port, speed, loop):
     """Serve a recording to web browsers with a timeline until interrupted (Ctrl-C)."""
     _check_port_option(port)
-    if not speed > 0:
-        raise BadInput(f"--speed {speed}: must be positive")
     from marnox.recording.playback import serve
 
     try:
@@ -255,7 +281,7 @@ def run_replay_serve(path, host, port, speed, loop):
     except ImportError as error:
         raise BadInput(str(error)) from error
     recording = open_recording(path)
-    project = recording.project()
+    project = _recorded_project(recording)
     timeline = Timeline(recording.duration(), speed, loop)
     _serve(
         lambda WebView: WebView(project, host=host, port=port, timeline=timeline),
@@ -311,8 +337,9 @@ def run_cameras(project_file, out, names, labels):
         print(f"wrote {path}")
 
 
-def run_render(project_file, out, size, images):
-    """Write the workspace view (and optionally the image grid) of a project file."""
+def run_render(project_file, out, size, images, frustums=False):
+    """Write the workspace view (and optionally the image grid) of a project file, with
+    the cameras' frustums if ``frustums``."""
     if out is None:
         out = os.path.splitext(project_file)[0] + MX_IMAGE_FILE_EXT
     for path in (out, images):
@@ -321,11 +348,114 @@ def run_render(project_file, out, size, images):
             _require_output_folder(path)
     _check_size_option(size)
     project = load_project(project_file)
-    write_workspace_png(project, out, size)
+    write_workspace_png(project, out, size, [_draw_frustums] if frustums else [])
     print(f"wrote {out}")
     if images is not None:
         write_images_png(project, images, size)
         print(f"wrote {images}")
+
+
+def _draw_frustums(viewer):
+    from marnox.overlays import Frustums
+
+    Frustums(viewer)
+
+
+def _check_coverage_options(arguments):
+    step, limit, require = arguments.step, arguments.max_mm_per_pixel, arguments.require
+    if not (math.isfinite(step) and step > 0):
+        raise BadInput(f"--step {step:g}: must be a positive number of metres")
+    if arguments.min_cameras < 0:
+        raise BadInput(f"--min-cameras {arguments.min_cameras}: must be 0 or more")
+    if limit is not None and not (math.isfinite(limit) and limit > 0):
+        raise BadInput(f"--max-mm-per-pixel {limit:g}: must be a positive number")
+    if require is not None and not 0 <= require <= 1:
+        raise BadInput(f"--require {require:g}: must be a share from 0 to 1")
+    if arguments.out is not None:
+        _require_ending(arguments.out, MX_IMAGE_FILE_EXT, "the picture")
+        _require_output_folder(arguments.out)
+
+
+def run_coverage(arguments):
+    """Print how the cameras of a project file cover its task regions; returns the exit
+    status: 1 when ``--require`` is not met, else 0."""
+    import json
+
+    from marnox.coverage import coverage
+    from marnox.coverage_report import coverageFigures, coverageTable
+
+    _check_coverage_options(arguments)
+    project = load_project(arguments.project)
+    try:
+        results = coverage(project, step=arguments.step)
+    except ValueError as error:
+        raise BadInput(f"{arguments.project}: {error}") from error
+    minimum, limit = arguments.min_cameras, arguments.max_mm_per_pixel
+    figures = coverageFigures(results, minimum, limit)
+    if arguments.json:
+        print(json.dumps(figures, indent=2))
+    else:
+        print(coverageTable(figures), end="")
+    if arguments.out is not None:
+
+        def draw(viewer):
+            from marnox.overlays import CoverageColors, Frustums
+
+            Frustums(viewer)
+            CoverageColors(viewer, results, maxMmPerPixel=limit)
+
+        write_workspace_png(project, arguments.out, overlays=[draw])
+        if not arguments.json:
+            print(f"wrote {arguments.out}")
+    short = [
+        name
+        for name, region in figures["regions"].items()
+        if arguments.require is not None and region["withinLimits"] < arguments.require
+    ]
+    for name in short:
+        share = figures["regions"][name]["withinLimits"]
+        print(
+            f"marnox: {name}: {share:.3f} of its points within the limits, "
+            f"{arguments.require:g} required",
+            file=sys.stderr,
+        )
+    return 1 if short else 0
+
+
+def _coverage_command(arguments):
+    use_headless_window()
+    return run_coverage(arguments)
+
+
+def _add_coverage_command(commands):
+    coverage = commands.add_parser(
+        "coverage",
+        help="how the cameras see each task region: shares seen and mm per pixel",
+        description="Load a project file and print, per task region, the share of its top "
+        "face that at least 1 and 2 cameras see and the share within the limits, and per "
+        "camera the share it sees and its median and worst millimetres per pixel.",
+    )
+    coverage.set_defaults(func=_coverage_command)
+    _add_project_argument(coverage)
+    coverage.add_argument(
+        "--step", type=float, default=0.01, metavar="M", help="grid spacing in metres"
+    )
+    coverage.add_argument(
+        "--min-cameras", type=int, default=1, metavar="K", help="cameras each point needs"
+    )
+    coverage.add_argument(
+        "--max-mm-per-pixel", type=float, metavar="R", help="coarsest resolution that counts"
+    )
+    coverage.add_argument(
+        "--out", metavar="FILE.png", help="write the workspace view with frustums and coverage"
+    )
+    coverage.add_argument("--json", action="store_true", help="print the figures as JSON")
+    coverage.add_argument(
+        "--require",
+        type=float,
+        metavar="F",
+        help="exit with status 1 when a region's share within the limits is below F",
+    )
 
 
 def _quietly(make):
@@ -423,6 +553,7 @@ def _demo_command(arguments):
 
 
 def _replay_command(arguments):
+    _check_speed_option(arguments.speed)
     if arguments.serve:
         use_headless_window()
         run_replay_serve(
@@ -434,7 +565,9 @@ def _replay_command(arguments):
 
 def _render_command(arguments):
     use_headless_window()
-    run_render(arguments.project, arguments.out, arguments.size, arguments.images)
+    run_render(
+        arguments.project, arguments.out, arguments.size, arguments.images, arguments.frustums
+    )
 
 
 def _cameras_command(arguments):
@@ -525,6 +658,8 @@ def build_parser():
     render.add_argument("-o", "--out", metavar="OUT.png", help="workspace picture")
     _add_size_option(render)
     render.add_argument("--images", metavar="OUT.png", help="also write the image grid here")
+    render.add_argument("--frustums", action="store_true", help="draw the cameras' frustums")
+    _add_coverage_command(commands)
 
     cameras = commands.add_parser(
         "cameras",
@@ -568,8 +703,8 @@ def main(argv=None):
     """Run the command line; returns the exit status."""
     arguments = build_parser().parse_args(argv)
     try:
-        arguments.func(arguments)
+        # Only a check that fails returns a status of its own.
+        return arguments.func(arguments) or 0
     except BadInput as error:
         print(f"marnox: error: {error}", file=sys.stderr)
         return EXIT_BAD_INPUT
-    return 0

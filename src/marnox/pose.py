@@ -8,6 +8,9 @@ import numpy as np
 from vtkmodules.vtkCommonMath import vtkMatrix4x4
 
 _NO_ROTATION = (1.0, 0.0, 0.0, 0.0)
+# How far from 1 the squared norm of a quaternion that was normalised in double precision
+# can be.
+_UNIT_TOLERANCE = 1e-12
 
 
 def _quatMultiply(a, b):
@@ -100,6 +103,25 @@ class Pose:
                 q = tuple(a.tolist())
         self._position = p
         self._orientation = q
+
+    @classmethod
+    def exact(cls, position, orientation):
+        """The pose holding exactly these numbers, as ``position()`` and ``orientation()`` of
+        another pose gave them: normalising a unit quaternion again may change its last bit.
+
+        ValueError unless the numbers are finite and ``orientation`` is a unit quaternion
+        ``(w, x, y, z)`` with ``w >= 0``.
+        """
+        p = tuple(map(float, position))
+        q = tuple(map(float, orientation))
+        if len(p) != 3 or len(q) != 4 or not all(map(math.isfinite, p + q)):
+            raise ValueError("pose must be three and four finite numbers")
+        if q[0] < 0 or abs(math.fsum(value * value for value in q) - 1.0) > _UNIT_TOLERANCE:
+            raise ValueError(f"orientation {q} is not a unit quaternion with w >= 0")
+        pose = cls.__new__(cls)
+        pose._position = p
+        pose._orientation = q
+        return pose
 
     @classmethod
     def fromAxisAngle(cls, axis, angle, position=(0.0, 0.0, 0.0)):

@@ -38,6 +38,19 @@ _OBJECTS = (
 # Where the robot stands: on top of the pedestal.
 ROBOT_POSE = Pose((-0.45, 0.0, 0.4))
 
+PICK_SECONDS = 4.0
+PICK_RATE = 10
+# The arm's joints at the steps of its pick: above the red box, down to it, lifted, over
+# the place zone, down to release.
+_PICK = (
+    {"turret": 0.29, "shoulder": 0.77, "elbow": 1.02, "wrist_2": 1.35},
+    {"turret": 0.2, "shoulder": 1.05, "elbow": 1.2, "wrist_2": 0.9},
+    {"turret": 0.2, "shoulder": 0.75, "elbow": 1.0, "wrist_2": 1.4},
+    {"turret": -0.35, "shoulder": 0.75, "elbow": 1.0, "wrist_2": 1.4},
+    {"turret": -0.35, "shoulder": 0.95, "elbow": 1.15, "wrist_2": 1.0},
+)
+_GRASP_STEP = 1
+
 
 def build_sample_cell(project, robot=None):
     """Fill ``project`` with the demo cell, its behaviors and synthetic sensor data.
@@ -274,3 +287,47 @@ def _depthImage(index):
     disc = np.hypot(rows - 300, cols - (260 + 120 * index)) < 70
     depth[disc] -= 35.0
     return np.clip(depth, 0, 255).astype(np.uint16)[:, :, np.newaxis]
+
+
+def _pickJoints(progress):
+    """The arm's joints ``progress`` (0 to 1) through the pick, eased between its steps."""
+    position = progress * (len(_PICK) - 1)
+    step = min(int(position), len(_PICK) - 2)
+    blend = position - step
+    blend = blend * blend * (3 - 2 * blend)
+    before, after = _PICK[step], _PICK[step + 1]
+    return {name: before[name] + (after[name] - before[name]) * blend for name in before}, step
+
+
+def pick_steps(project, seconds=PICK_SECONDS, rate=PICK_RATE):
+    """Move the sample cell's arm through its pick, ``rate`` steps a second, yielding the time
+    of each step in seconds once the cell is there: once the arm grasps the red box, the box
+    and its points in the cloud move with the arm's flange.
+
+    >>> for time in pick_steps(project):
+    ...     recorder.record(time)
+    """
+    arm = project.workspace().getRobots()["arm"]
+    box = project.workspace().find("red_box")
+    box_pose = box.pose()
+    flange = arm.link("flange")
+    system = project.system()
+    cloud = system.pointcloud()
+    red = (cloud[:, 3] > 0.6) & (cloud[:, 4] < 0.35) & (cloud[:, 5] < 0.35)
+    grasped_at = None
+    frames = int(seconds * rate)
+    for frame in range(1, frames + 1):
+        joints, step = _pickJoints(frame / frames)
+        arm.setJointPositions(joints)
+        here = np.array(flange.worldPose().position())
+        if step >= _GRASP_STEP:
+            if grasped_at is None:
+                grasped_at = here
+            moved = cloud.copy()
+            moved[red, :3] += here - grasped_at
+            system.setPointcloud(moved)
+            # The table, the box's parent, is not turned: world offsets are the table's.
+            box.setPose(
+                Pose(np.add(box_pose.position(), here - grasped_at), box_pose.orientation())
+            )
+        yield frame / rate

@@ -14,6 +14,7 @@ from urllib.parse import unquote, urlparse
 import numpy as np
 
 from marnox import _checks
+from marnox._files import requireRegularFile
 from marnox.constants import DEFAULT_GREY
 from marnox.dynamics import JOINT_TYPES, Link
 from marnox.pose import _IDENTITY, Pose
@@ -28,11 +29,7 @@ def _parse(path):
 
     from marnox._urdf_xml import robotFromXml
 
-    if not os.path.exists(path):
-        raise FileNotFoundError(2, "URDF file not found", path)
-    # Reading a FIFO or a device would block or never end.
-    if not os.path.isfile(path):
-        raise ValueError(f"{path}: not a URDF file (not a regular file)")
+    requireRegularFile(path, "URDF file")
     try:
         root = etree.parse(path).getroot()
     except etree.XMLSyntaxError as error:

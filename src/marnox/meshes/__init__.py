@@ -15,13 +15,12 @@ read are also kept on disk, converted (see ``marnox.meshes.disk_cache``).
 from __future__ import annotations
 
 import ctypes
-import errno
 import importlib
 import os
-import stat
 import weakref
 from typing import NamedTuple, Optional
 
+from marnox._files import requireRegularFile
 from marnox.meshes import disk_cache
 from marnox.meshes._reading import MeshError, checkCells
 
@@ -56,13 +55,8 @@ _cache = weakref.WeakValueDictionary()
 
 
 def _fileKey(path):
+    info = requireRegularFile(path, "mesh file")
     resolved = os.path.realpath(path)
-    try:
-        info = os.stat(resolved)
-    except FileNotFoundError:
-        raise FileNotFoundError(errno.ENOENT, "mesh file not found", path) from None
-    if not stat.S_ISREG(info.st_mode):
-        raise ValueError(f"{path}: not a mesh file (not a regular file)")
     # The change time and the inode, which no copy or unpacking keeps, tell a file
     # rewritten to its old size with its old modification time kept.
     return resolved, info.st_size, info.st_mtime_ns, info.st_ctime_ns, info.st_dev, info.st_ino

@@ -2,13 +2,13 @@
 
 from __future__ import annotations
 
-import os
 import re
-import stat
 
 import numpy as np
 from vtkmodules.util import numpy_support
 from vtkmodules.vtkCommonCore import VTK_STRING, VTK_UNSIGNED_CHAR, vtkCommand
+
+from marnox._files import readRegularFile
 
 _ESCAPES = re.compile(r"\x1b\[[0-9;]*m")
 
@@ -17,20 +17,9 @@ class MeshError(ValueError):
     """A mesh file that cannot be read safely, with the reason."""
 
 
-def readRegular(path):
-    """The bytes of the regular file ``path``; anything else is a MeshError (a FIFO
-    would block the read, a device such as /dev/zero never end it)."""
-    # Opened without waiting, so that a FIFO put there after a check cannot block.
-    flags = os.O_RDONLY | getattr(os, "O_NONBLOCK", 0) | getattr(os, "O_BINARY", 0)
-    with open(os.open(path, flags), "rb") as stream:
-        if not stat.S_ISREG(os.fstat(stream.fileno()).st_mode):
-            raise MeshError("not a regular file")
-        return stream.read()
-
-
 def readBytes(path):
     """The whole file; an empty one is a MeshError."""
-    data = readRegular(path)
+    data = readRegularFile(path, "mesh file")
     if not data:
         raise MeshError("empty file")
     return data
@@ -39,8 +28,8 @@ def readBytes(path):
 def readLinked(path, what):
     """A file another file names (an MTL library, a glTF buffer): its bytes, or a MeshError."""
     try:
-        return readRegular(path)
-    except (OSError, MeshError) as error:
+        return readRegularFile(path, what)
+    except (OSError, ValueError) as error:
         reason = getattr(error, "strerror", None) or error
         raise MeshError(f"{what} {path} cannot be read ({reason})") from error
 

@@ -31,8 +31,9 @@ import zlib
 from vtkmodules.vtkCommonCore import vtkVersion
 from vtkmodules.vtkIOXML import vtkXMLPolyDataReader, vtkXMLPolyDataWriter
 
+from marnox._files import readRegularFile
 from marnox.meshes._entry_header import fitsItsData
-from marnox.meshes._reading import MeshError, ReaderErrors, checkCells, readRegular, runReader
+from marnox.meshes._reading import MeshError, ReaderErrors, checkCells, runReader
 
 # Raise when a reader's output changes, so that entries made before are not used.
 CONVERSION_VERSION = 1
@@ -72,8 +73,8 @@ def load(name):
         return None
     path = os.path.join(place, name)
     try:
-        data = readRegular(path)
-    except (OSError, MeshError):
+        data = readRegularFile(path, "mesh cache entry")
+    except (OSError, ValueError):
         return None
     found = _TRAILER.search(data[-64:])
     if found is None:

@@ -3,30 +3,25 @@
 Point clouds, trajectories and images go out in Foxglove's schemas where those carry the
 array bit for bit (a dtype and layout they define); anything else (64-bit integers, a byte
 order other than little-endian, a channel count without an image encoding) goes out as our
-own ``marnox.recording.Array``, which records NumPy's dtype and the shape. The change check
-compares these messages byte for byte, so array messages carry no timestamp of their own:
-MCAP's log time is their time.
+own ``marnox.recording.Array``, which records NumPy's dtype and the shape. Array messages
+carry no timestamp of their own: MCAP's log time is their time.
+
+Reading checks every message against what our writer makes of it (a dtype NumPy knows and
+a shape that fits the bytes, the point cloud layout, the image step) and raises ValueError
+for anything else.
 """
 
 from __future__ import annotations
 
+import math
+
 import numpy as np
+from google.protobuf.message import DecodeError
 
+from marnox import _checks
+from marnox.pose import Pose
 from marnox.recording import schemas
-
-PROJECT_TOPIC = "/marnox/project"
-FRAME_TOPIC = "/marnox/frame"
-JOINTS_TOPIC = "/marnox/joints"
-NODES_TOPIC = "/tf"
-LINKS_TOPIC = "/tf/links"
-POINTCLOUD_TOPIC = "/pointcloud"
-TRAJECTORY_TOPIC = "/trajectory"
-WORLD = "world"
-
-
-def image_topic(index):
-    return f"/images/{index}"
-
+from marnox.recording.format import ARRAY_DTYPES, WORLD
 
 _Numeric = schemas.PackedElementField.NumericType
 # Little-endian (or single-byte) dtypes a foxglove.PackedElementField names.
@@ -136,42 +131,132 @@ def encode_joints(robots):
     return schemas.JointPositions, message.SerializeToString()
 
 
-def _frombuffer(data, dtype, shape):
+def same_array(a, b):
+    """Whether two arrays hold the same bits in the same dtype and shape (NaNs and signed
+    zeros included)."""
+    if a is b:
+        return True
+    if a.dtype != b.dtype or a.shape != b.shape:
+        return False
+    # Unsigned words compare bits at memory speed, with no temporary as large as the array.
+    word = np.dtype(f"u{math.gcd(a.dtype.itemsize, 8)}")
+    return bool(np.array_equal(a.ravel().view(word), b.ravel().view(word)))
+
+
+_LARGEST = np.iinfo(np.intp).max
+
+
+def _array(data, dtype, shape):
+    """The array of NumPy ``dtype`` (its ``str``) and ``shape`` that ``data`` holds."""
+    if dtype not in ARRAY_DTYPES:
+        raise ValueError(f"an array of dtype {dtype[:40]!r}")
     dtype = np.dtype(dtype)
-    if dtype.kind not in "biufc":
-        raise ValueError(f"array of dtype {dtype} in a recording")
-    return np.frombuffer(data, dtype=dtype).reshape(shape)
+    if math.prod(size for size in shape if size) * dtype.itemsize > _LARGEST:
+        raise ValueError(f"an array of shape {shape} is larger than memory can hold")
+    if math.prod(shape) * dtype.itemsize != len(data):
+        raise ValueError(f"an array of shape {shape} and dtype {dtype} in {len(data)} bytes")
+    return np.frombuffer(data, dtype).reshape(shape)
+
+
+def _rows_of_array(message):
+    shape = tuple(message.shape)
+    if len(shape) != 2 or shape[1] not in (3, 6):
+        raise ValueError(f"rows of shape {shape}")
+    return _array(message.data, message.dtype, shape)
+
+
+def _rows_of_cloud(message):
+    fields = message.fields
+    if len(fields) not in (3, 6):
+        raise ValueError(f"a point cloud of {len(fields)} fields")
+    dtype = _DTYPE_OF_FIELD.get(fields[0].type)
+    if dtype is None:
+        raise ValueError(f"a point cloud of field type {fields[0].type}")
+    layout = [
+        (name, index * dtype.itemsize, fields[0].type) for index, name in enumerate(_CLOUD_FIELDS)
+    ]
+    if [(field.name, field.offset, field.type) for field in fields] != layout[: len(fields)]:
+        raise ValueError("a point cloud of fields other than x, y, z, red, green, blue")
+    stride = dtype.itemsize * len(fields)
+    data = message.data
+    if message.point_stride != stride or len(data) % stride:
+        raise ValueError(f"a point cloud of {len(data)} bytes in points of {message.point_stride}")
+    return _array(data, dtype.str, (len(data) // stride, len(fields)))
+
+
+def _image_of_array(message):
+    shape = tuple(message.shape)
+    if len(shape) != 3:
+        raise ValueError(f"an image of shape {shape}")
+    return _array(message.data, message.dtype, shape)
+
+
+def _image_of_raw(message):
+    layout = _IMAGE_LAYOUTS.get(message.encoding)
+    if layout is None:
+        raise ValueError(f"an image of encoding {message.encoding[:40]!r}")
+    dtype, channels = layout
+    if message.step != message.width * channels * np.dtype(dtype).itemsize:
+        raise ValueError(f"an image whose rows are {message.step} bytes")
+    return _array(message.data, dtype, (message.height, message.width, channels))
+
+
+def _joints(message):
+    for robot in message.robots:
+        if len(robot.names) != len(robot.positions):
+            raise ValueError(f"robot {robot.robot[:40]!r} has joints without positions")
+    return {
+        robot.robot: {
+            name: _checks.finite(position, "a joint position")
+            for name, position in zip(robot.names, robot.positions, strict=True)
+        }
+        for robot in message.robots
+    }
+
+
+def _transforms(message):
+    return {
+        t.child_frame_id: (
+            t.parent_frame_id,
+            Pose.exact(
+                (t.translation.x, t.translation.y, t.translation.z),
+                (t.rotation.w, t.rotation.x, t.rotation.y, t.rotation.z),
+            ),
+        )
+        for t in message.transforms
+    }
+
+
+# What each message type holds once read, by the topics it may come on: arrays of rows
+# (point clouds, trajectories), images, a frame's image count, ``{robot: {joint:
+# position}}``, ``{child: (parent, Pose)}`` or the project.
+_ROWS = {schemas.Array: _rows_of_array, schemas.PointCloud: _rows_of_cloud}
+_IMAGE = {schemas.Array: _image_of_array, schemas.RawImage: _image_of_raw}
+_OTHERS = {
+    schemas.Frame: lambda message: message.images,
+    schemas.JointPositions: _joints,
+    schemas.FrameTransforms: _transforms,
+    schemas.ProjectSnapshot: lambda message: message,
+}
+
+
+def _parse(cls, data):
+    try:
+        return cls.FromString(data)
+    except DecodeError as error:
+        raise ValueError(f"a {cls.DESCRIPTOR.full_name} message does not parse") from error
+
+
+def decode_rows(cls, data):
+    """The (N, 3) or (N, 6) array a point cloud or trajectory message holds."""
+    return _ROWS[cls](_parse(cls, data))
+
+
+def decode_image(cls, data):
+    """The (rows, columns, channels) array an image message holds."""
+    return _IMAGE[cls](_parse(cls, data))
 
 
 def decode(cls, data):
-    """The value a message holds: an array, a frame's image count, ``{robot: {joint:
-    position}}`` or ``{child: (parent, position, (w, x, y, z))}``."""
-    message = cls.FromString(data)
-    if cls is schemas.Array:
-        return _frombuffer(message.data, message.dtype, tuple(message.shape))
-    if cls is schemas.PointCloud:
-        fields = message.fields
-        if not fields or len({field.type for field in fields}) != 1:
-            raise ValueError("point cloud fields of mixed types")
-        dtype = _DTYPE_OF_FIELD[fields[0].type]
-        return _frombuffer(message.data, dtype, (-1, len(fields)))
-    if cls is schemas.RawImage:
-        dtype, channels = _IMAGE_LAYOUTS[message.encoding]
-        return _frombuffer(message.data, dtype, (message.height, message.width, channels))
-    if cls is schemas.Frame:
-        return message.images
-    if cls is schemas.JointPositions:
-        return {
-            robot.robot: dict(zip(robot.names, robot.positions, strict=True))
-            for robot in message.robots
-        }
-    if cls is schemas.FrameTransforms:
-        return {
-            t.child_frame_id: (
-                t.parent_frame_id,
-                (t.translation.x, t.translation.y, t.translation.z),
-                (t.rotation.w, t.rotation.x, t.rotation.y, t.rotation.z),
-            )
-            for t in message.transforms
-        }
-    return message
+    """What any other message holds."""
+    return _OTHERS[cls](_parse(cls, data))

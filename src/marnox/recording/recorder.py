@@ -9,12 +9,9 @@ import time as clock
 
 from mcap.writer import CompressionType, Writer
 
-from marnox.recording import codec, schemas
+from marnox.recording import codec, format, schemas
 from marnox.recording.state import capture
 
-# A file marks itself a marnox recording with this metadata record, ahead of any chunk.
-METADATA_NAME = "marnox.recording"
-FORMAT_VERSION = "1"
 # Chunks are closed and handed to the operating system at least this often, so a killed
 # process loses at most this much of what the writer thread had taken.
 CHUNK_SECONDS = 0.5
@@ -43,10 +40,23 @@ class _Topics:
         self._last = {}
 
     def changed(self, topic, key):
-        """Whether ``key`` (what a topic's message is made from) differs from the last one."""
+        """Whether ``key`` (the values a topic's message is made from) differs from the last
+        one; transforms carry their time, so their messages would always differ."""
         if self._last.get(topic) == key:
             return False
         self._last[topic] = key
+        return True
+
+    def array_changed(self, topic, array, frame_id=""):
+        """Whether ``array`` (and the frame it is in) differs from the topic's last one,
+        checked before encoding it."""
+        last = self._last.get(topic)
+        if last is not None and last[1] == frame_id and codec.same_array(last[0], array):
+            return False
+        # Read-only memory of its own cannot change behind the recorder's back, so the same
+        # such array again is unchanged; any other is compared with a copy.
+        frozen = not array.flags.writeable and array.flags.owndata
+        self._last[topic] = array if frozen else array.copy(), frame_id
         return True
 
     def write(self, topic, cls, data, log_time, sequence):
@@ -80,7 +90,9 @@ class Recorder:
 
     A path that cannot be written raises OSError here; a write that fails later
     (a full disk) raises OSError naming the file from the next ``record()`` or from
-    ``close()``, and what was written before stays readable.
+    ``close()``, and what was written before stays readable. What a recording could not
+    hold (a time it cannot store, images of anything but numbers) raises ValueError from
+    ``record()``, and the recorder goes on.
     """
 
     def __init__(self, project, path):
@@ -101,12 +113,11 @@ class Recorder:
                 self._file, chunk_size=CHUNK_BYTES, compression=CompressionType.ZSTD
             )
             self._writer.start(library="marnox")
-            metadata = {"version": FORMAT_VERSION, "start_ns": str(self._start_ns)}
-            self._writer.add_metadata(METADATA_NAME, metadata)
+            self._writer.add_metadata(format.METADATA_NAME, format.metadata(self._start_ns))
             self._topics = _Topics(self._writer)
             snapshot = project._getSnapshot().SerializeToString()
             self._topics.write(
-                codec.PROJECT_TOPIC, schemas.ProjectSnapshot, snapshot, self._start_ns, 0
+                format.PROJECT_TOPIC, schemas.ProjectSnapshot, snapshot, self._start_ns, 0
             )
             self._writer.flush()
         except OSError as error:
@@ -115,12 +126,13 @@ class Recorder:
         except BaseException:
             self._close_file()
             raise
+        self._lock = threading.Lock()
         self._queue = queue.Queue(maxsize=QUEUE_FRAMES)
         self._thread = threading.Thread(
             target=self._run, name=f"marnox recorder {path}", daemon=True
         )
         self._thread.start()
-        self._put((0.0, first))
+        self._put((self._start_ns, first))
 
     def __enter__(self):
         return self
@@ -130,30 +142,39 @@ class Recorder:
 
     def record(self, time=None):
         """Record the project's state as a frame at ``time`` seconds (default: seconds since
-        the recorder opened, by a monotonic clock); ``time`` may not go back."""
-        if self._closed:
-            raise RuntimeError("record() after close()")
-        self._raise_error()
-        if time is None:
-            time = clock.monotonic() - self._start
-        time = float(time)
-        if not math.isfinite(time) or time < self._last_time:
-            raise ValueError(
-                f"time {time} is not a number of seconds at or after the last frame's "
-                f"({self._last_time})"
-            )
-        state = capture(self._project)
-        self._last_time = time
-        self._put((time, state))
+        the recorder opened, by a monotonic clock); ``time`` may not go back, nor pass the
+        last nanosecond a recording can hold (about 500 years on). Safe to call from
+        several threads: frames are written in the order of their times."""
+        with self._lock:
+            if self._closed:
+                raise RuntimeError("record() after close()")
+            self._raise_error()
+            if time is None:
+                time = clock.monotonic() - self._start
+            time = float(time)
+            if not math.isfinite(time) or time < self._last_time:
+                raise ValueError(
+                    f"time {time} is not a number of seconds at or after the last frame's "
+                    f"({self._last_time})"
+                )
+            nanoseconds = time * 1e9
+            stamp = self._start_ns + round(nanoseconds) if math.isfinite(nanoseconds) else None
+            if stamp is None or stamp >= format.LOG_TIME_END:
+                latest = (format.LOG_TIME_END - 1 - self._start_ns) / 1e9
+                raise ValueError(f"time {time} is past {latest:.0f}, the last a recording holds")
+            state = capture(self._project)
+            self._last_time = time
+            self._put((stamp, state))
 
     def close(self):
         """Write what is queued and the file's index, and close the file. Idempotent."""
-        if self._closed:
-            return
-        self._closed = True
-        if self._thread.is_alive():
-            self._put(_STOP)
-            self._thread.join()
+        with self._lock:
+            if self._closed:
+                return
+            self._closed = True
+            if self._thread.is_alive():
+                self._put(_STOP)
+        self._thread.join()
         self._close_file()
         self._raise_error()
 
@@ -210,28 +231,28 @@ class Recorder:
                 except queue.Empty:
                     break
 
-    def _write(self, time, state):
+    def _write(self, stamp, state):
         self._sequence += 1
-        stamp = self._start_ns + round(time * 1e9)
         topics = self._topics
 
-        def write(topic, message):
-            cls, data = message
-            if topics.changed(topic, data):
-                topics.write(topic, cls, data, stamp, self._sequence)
+        def write(topic, array, encode, *frame_id):
+            if topics.array_changed(topic, array, *frame_id):
+                topics.write(topic, *encode(array, *frame_id), stamp, self._sequence)
 
         def write_from(topic, values, encode):
-            # Transforms carry their time, so they are compared by what they are made from.
             if topics.changed(topic, values):
-                topics.write(topic, *encode(values, stamp), stamp, self._sequence)
+                topics.write(topic, *encode(values), stamp, self._sequence)
 
-        write(codec.POINTCLOUD_TOPIC, codec.encode_rows(state.pointcloud))
-        write(codec.TRAJECTORY_TOPIC, codec.encode_rows(state.trajectory))
+        def transforms(frames):
+            return codec.encode_transforms(frames, stamp)
+
+        write(format.POINTCLOUD_TOPIC, state.pointcloud, codec.encode_rows)
+        write(format.TRAJECTORY_TOPIC, state.trajectory, codec.encode_rows)
         for index, image in enumerate(state.images):
             camera = state.cameras[index] if index < len(state.cameras) else ""
-            write(codec.image_topic(index), codec.encode_image(image, camera))
-        write(codec.JOINTS_TOPIC, codec.encode_joints(state.joints))
-        write_from(codec.NODES_TOPIC, state.nodes, codec.encode_transforms)
-        write_from(codec.LINKS_TOPIC, state.links, codec.encode_transforms)
+            write(format.image_topic(index), image, codec.encode_image, camera)
+        write_from(format.JOINTS_TOPIC, state.joints, codec.encode_joints)
+        write_from(format.NODES_TOPIC, state.nodes, transforms)
+        write_from(format.LINKS_TOPIC, state.links, transforms)
         frame = schemas.Frame(images=len(state.images)).SerializeToString()
-        topics.write(codec.FRAME_TOPIC, schemas.Frame, frame, stamp, self._sequence)
+        topics.write(format.FRAME_TOPIC, schemas.Frame, frame, stamp, self._sequence)

@@ -36,12 +36,6 @@ Array = _message("marnox.recording.Array")
 JointPositions = _message("marnox.recording.JointPositions")
 ProjectSnapshot = project_pb2.ProjectSnapshot
 
-BY_NAME = {
-    cls.DESCRIPTOR.full_name: cls
-    for cls in (PointCloud, RawImage, FrameTransforms, Frame, Array, JointPositions)
-}
-BY_NAME[ProjectSnapshot.DESCRIPTOR.full_name] = ProjectSnapshot
-
 
 def schema_data(cls):
     """The serialized FileDescriptorSet of ``cls``'s file and all it imports, imports first,

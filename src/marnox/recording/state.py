@@ -2,12 +2,10 @@
 
 from __future__ import annotations
 
-import math
 from typing import NamedTuple
 
 from marnox.item import nodePath
-from marnox.pose import Pose
-from marnox.recording.codec import WORLD
+from marnox.recording.format import ARRAY_DTYPES, WORLD
 
 
 class State(NamedTuple):
@@ -43,8 +41,10 @@ def capture(project):
     workspace = project.workspace()
     robots = workspace.getRobots()
     for image in system.images():
-        if image.dtype.hasobject:
-            raise ValueError("images of Python objects cannot be recorded")
+        # What an Array can hold is all a recording reads back.
+        if image.dtype.str not in ARRAY_DTYPES:
+            what = "Python objects" if image.dtype.hasobject else f"dtype {image.dtype}"
+            raise ValueError(f"images of {what} cannot be recorded")
     return State(
         pointcloud=system.pointcloud(),
         trajectory=system.trajectory(),
@@ -65,18 +65,6 @@ def capture(project):
     )
 
 
-def _exact_pose(position, orientation):
-    """A Pose holding exactly these numbers: they came from a Pose, and normalising a unit
-    quaternion again may change its last bit."""
-    numbers = tuple(map(float, position + orientation))
-    if not all(map(math.isfinite, numbers)):
-        raise ValueError("a recorded pose is not finite")
-    pose = Pose.__new__(Pose)
-    pose._position = numbers[:3]
-    pose._orientation = numbers[3:]
-    return pose
-
-
 def restore(project, pointcloud, trajectory, images, joints, nodes):
     """Set the project's system data, node poses and joint positions; nodes, robots and
     joints the project lacks are passed over."""
@@ -88,7 +76,7 @@ def restore(project, pointcloud, trajectory, images, joints, nodes):
     for path, parent, node in _walk(workspace.nodes(), WORLD):
         frame = nodes.get(path)
         if frame is not None and frame[0] == parent:
-            pose = _exact_pose(*frame[1:])
+            pose = frame[1]
             if (
                 pose.position() != node.pose().position()
                 or pose.orientation() != node.pose().orientation()

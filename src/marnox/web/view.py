@@ -14,6 +14,7 @@ from marnox._view_setup import (
     framed_workspace_viewer,
     use_headless_window,
 )
+from marnox.overlays import CoverageColors, Frustums
 from marnox.project import Project
 from marnox.viewer import ImageViewer
 from marnox.web import camera
@@ -92,6 +93,8 @@ class WebView:
         # The images that the image grid's last frame showed.
         self._images_drawn = None
         self._activity = threading.Event()
+        # Drawn over the workspace view: "frustums" and "coverage" (marnox.overlays).
+        self._overlays = {}
         views = {name: viewer._size for name, viewer in zip(VIEW_NAMES, viewers, strict=False)}
         self._timeline, self._announced = timeline, None
         self._server = Server(host, port, views, self._moves, self._activity, timeline)
@@ -134,6 +137,8 @@ class WebView:
             viewer = self.workspace_viewer
             camera.apply(viewer._ren, viewer._cam, moves, self._start_camera, self._aspect)
             self._resolution.moved(now)
+        if "frustums" in self._overlays:
+            self._overlays["frustums"].update()
         for viewer in self._viewers:
             viewer.render()
         if self._timeline is not None and self._state == "serving":
@@ -173,6 +178,39 @@ class WebView:
                 return False
         self._images_drawn = [np.array(image) for image in images]
         return True
+
+    def showFrustums(self, depth: float = 1.0) -> None:
+        """Draw each camera's frustum, ``depth`` metres deep, in the workspace view; they
+        follow the cameras at every :meth:`update` (see ``marnox.overlays.Frustums``)."""
+        self._check_thread("showFrustums")
+        self._show_overlay("frustums", lambda viewer: Frustums(viewer, depth))
+
+    def showCoverage(self, results, colorBy: str = "cameras", maxMmPerPixel=None) -> None:
+        """Colour the task regions' faces by ``results`` of ``marnox.coverage.coverage``
+        (see ``marnox.overlays.CoverageColors``)."""
+        self._check_thread("showCoverage")
+        self._show_overlay(
+            "coverage", lambda viewer: CoverageColors(viewer, results, colorBy, maxMmPerPixel)
+        )
+
+    def hideFrustums(self) -> None:
+        """Take the frustums out of the workspace view."""
+        self._check_thread("hideFrustums")
+        self._show_overlay("frustums", None)
+
+    def hideCoverage(self) -> None:
+        """Take the coverage colours out of the workspace view."""
+        self._check_thread("hideCoverage")
+        self._show_overlay("coverage", None)
+
+    def _show_overlay(self, name, make):
+        # Made before the old one goes, so that bad arguments leave the view as it was.
+        new = None if make is None else make(self.workspace_viewer)
+        shown = self._overlays.pop(name, None)
+        if shown is not None:
+            shown.remove()
+        if new is not None:
+            self._overlays[name] = new
 
     def wait(self, timeout: Optional[float] = None) -> bool:
         """Block until a browser connects, leaves, moves the camera or is ready for a frame.
