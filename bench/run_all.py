@@ -10,6 +10,7 @@ os.environ["MARNOX_MESH_CACHE"] = "0"
 
 import bench_cameras  # noqa: E402
 import bench_coverage  # noqa: E402
+import bench_editing  # noqa: E402
 import bench_files  # noqa: E402
 import bench_image_refresh  # noqa: E402
 import bench_live_frame  # noqa: E402
@@ -42,6 +43,7 @@ def main():
     rows += bench_meshes.rows()
     rows += bench_mesh_cache.rows()
     rows += bench_web.rows()
+    rows += bench_editing.rows()
     rows += bench_recording.rows()
     rows += bench_teardown.growth_rows()
     rows += bench_cameras.rows()

@@ -1,6 +1,7 @@
 """The web view in a real browser: Debian's headless Chromium, driven by Selenium.
 
-Set MARNOX_WEB_SCREENSHOT=FILE.png to keep a picture of the page (the README's).
+Set MARNOX_WEB_SCREENSHOT=FILE.png to keep a picture of the page, MARNOX_EDIT_SCREENSHOT=FILE.png
+one of a camera moved in a view that edits (the README's).
 """
 
 import io
@@ -281,3 +282,187 @@ def test_a_drag_draws_fewer_pixels_then_the_still_picture(browser):
         expected = FrameGrabber(still._window).grab()
         still.stop()
         assert sent[-1] == expected
+
+
+def fraction_of(view, point):
+    """Where the workspace view shows a world point, in fractions of its width and height."""
+    width, height = view.workspace_viewer._window.GetSize()
+    m = view.workspace_viewer._cam.GetCompositeProjectionTransformMatrix(width / height, -1, 1)
+    matrix = np.array([[m.GetElement(i, j) for j in range(4)] for i in range(4)])
+    x, y, _, w = matrix @ np.append(point, 1.0)
+    return (x / w + 1) / 2, (1 - y / w) / 2
+
+
+def at(browser, fraction):
+    """Selenium's offset from the workspace canvas's centre to a point given in fractions."""
+    box = browser.execute_script(
+        "const box = document.getElementById('workspace').getBoundingClientRect();"
+        "return [box.width, box.height];"
+    )
+    return [round((f - 0.5) * side) for f, side in zip(fraction, box, strict=True)]
+
+
+def click(browser, fraction):
+    canvas = browser.find_element("id", "workspace")
+    ActionChains(browser).move_to_element_with_offset(
+        canvas, *at(browser, fraction)
+    ).click().perform()
+
+
+def ctrl_drag(browser, fraction, dx, dy, shift=False):
+    canvas = browser.find_element("id", "workspace")
+    chain = ActionChains(browser).key_down(Keys.CONTROL)
+    if shift:
+        chain.key_down(Keys.SHIFT)
+    chain.move_to_element_with_offset(canvas, *at(browser, fraction)).click_and_hold()
+    for _ in range(4):
+        chain.move_by_offset(dx // 4, dy // 4).pause(0.05)
+    chain.release()
+    if shift:
+        chain.key_up(Keys.SHIFT)
+    chain.key_up(Keys.CONTROL).perform()
+
+
+def open_page(browser, view, url=None):
+    browser.get(url or view.url)
+    wait_for(
+        lambda: min(frames(browser, name) for name in VIEW_NAMES) >= 1,
+        "the first frames",
+        view.update,
+    )
+
+
+def red_box_top(project):
+    return project.workspace().find("red_box").worldPose().transformPoints((0, 0, 0.08))
+
+
+def test_a_click_names_the_node_on_the_page_and_in_picks(browser):
+    project = Project()
+    build_sample_cell(project)
+    with WebView(project, port=0) as view:
+        open_page(browser, view)
+        assert browser.find_element("id", "editor").get_attribute("hidden") is not None
+        click(browser, fraction_of(view, red_box_top(project)))
+        selection = browser.find_element("id", "selection")
+        wait_for(lambda: selection.text.startswith("table/red_box at ("), "the pick", view.update)
+        [hit] = view.picks()
+        assert hit.path == "table/red_box"
+        np.testing.assert_allclose(hit.point, red_box_top(project), atol=0.01)
+        # A click on the background picks nothing.
+        click(browser, (0.02, 0.02))
+        wait_for(lambda: selection.text == "nothing picked", "the miss", view.update)
+        assert view.picks() == []
+
+
+def test_editing_moves_nodes_and_cameras_undoes_and_saves(browser, tmp_path):
+    project = Project()
+    build_sample_cell(project)
+    path = str(tmp_path / ("cell" + MX_PROJECT_FILE_EXT))
+    workspace = project.workspace()
+    box, camera = workspace.find("red_box"), workspace.getCameras()["camera_2"]
+    with WebView(project, port=0, edit=True, path=path) as view:
+        open_page(browser, view)
+        click(browser, fraction_of(view, red_box_top(project)))
+        field = browser.find_element("name", "x")
+        wait_for(field.is_enabled, "the pose panel", view.update)
+
+        field.clear()
+        field.send_keys("0.1" + Keys.ENTER)
+        wait_for(lambda: box.pose().position()[0] == 0.1, "x in the model", view.update)
+        ctrl_drag(browser, fraction_of(view, red_box_top(project)), 80, 0)
+        wait_for(lambda: box.pose().position()[0] != 0.1, "the dragged box", view.update)
+        dragged = box.pose().position()
+        assert dragged[2] == 0.5
+        ctrl_drag(browser, fraction_of(view, red_box_top(project)), 0, -40, shift=True)
+        wait_for(lambda: box.pose().position()[2] > 0.5, "the lifted box", view.update)
+        moved = box.pose()
+        assert moved.position()[:2] == pytest.approx(dragged[:2])
+
+        click(browser, fraction_of(view, camera.worldPose().position()))
+        selection = browser.find_element("id", "selection")
+        wait_for(lambda: selection.text.startswith("camera_2 at"), "the camera", view.update)
+        before, grid = camera.pose(), pixels(browser, "images")
+        ctrl_drag(browser, fraction_of(view, camera.worldPose().position()), -60, 0)
+
+        def image_changed():
+            return np.abs(pixels(browser, "images") - grid).mean() > 2
+
+        wait_for(image_changed, "the camera's new image", view.update)
+        assert not camera.pose().isClose(before)
+        screenshot = os.environ.get("MARNOX_EDIT_SCREENSHOT")
+        if screenshot:
+            # Once the camera rests, every view is drawn in full.
+            end = time.monotonic() + 1.5
+            wait_for(lambda: time.monotonic() > end, "the full frames", view.update)
+            browser.save_screenshot(screenshot)
+
+        browser.execute_script("document.activeElement.blur()")
+        ActionChains(browser).key_down(Keys.CONTROL).send_keys("z").key_up(Keys.CONTROL).perform()
+        wait_for(lambda: camera.pose().isClose(before), "the undo", view.update)
+
+        browser.find_element("id", "save").click()
+        saved = browser.find_element("id", "saved")
+        wait_for(lambda: saved.text == "saved " + os.path.basename(path), "the save", view.update)
+    loaded = Project()
+    loaded.load(path)
+    assert loaded.workspace().find("red_box").pose().isClose(moved)
+    assert loaded.workspace().getCameras()["camera_2"].pose().isClose(before)
+
+
+@pytest.mark.parametrize(
+    "edit, reason", [(True, "editing needs the page's token"), (False, "this view does not edit")]
+)
+def test_edits_without_the_token_or_without_editing_close_the_socket(browser, edit, reason):
+    project = Project()
+    build_sample_cell(project)
+    box = project.workspace().find("red_box")
+    before = box.pose()
+    with WebView(project, port=0, edit=edit) as view:
+        open_page(browser, view, view.url.split("?")[0])
+        assert browser.find_element("id", "editor").get_attribute("hidden") is not None
+        browser.execute_script(
+            "send({type: 'pose', path: 'table/red_box', x: 0.3, y: 0, z: 0.5,"
+            " roll: 0, pitch: 0, yaw: 0})"
+        )
+        status = browser.find_element("id", "status")
+        wait_for(lambda: reason in status.text, "the socket to close", view.update)
+        view.update()
+    assert box.pose() is before
+
+
+def test_serve_edit_prints_an_address_whose_page_edits_and_saves(
+    browser, sample_cell_file, tmp_path
+):
+    path = str(tmp_path / ("cell" + MX_PROJECT_FILE_EXT))
+    shutil.copy(sample_cell_file, path)
+    project = Project()
+    project.load(path)
+    # Where the served view shows the red box: it starts where a new view of the cell does.
+    view = WebView(project, port=0)
+    red_box = fraction_of(view, red_box_top(project))
+    view.stop()
+    with subprocess.Popen(
+        [sys.executable, "-m", "marnox", "serve", path, "--port", "0", "--edit"],
+        stdout=subprocess.PIPE,
+        text=True,
+    ) as process:
+        try:
+            url = re.search(r"http://\S+/\?token=\S+", process.stdout.readline()).group(0)
+            browser.get(url)
+            # The image grid's first frame narrows the workspace view.
+            wait_for(lambda: min(frames(browser, n) for n in VIEW_NAMES) >= 1, "the first frames")
+            click(browser, red_box)
+            field = browser.find_element("name", "x")
+            wait_for(field.is_enabled, "the pose panel")
+            field.clear()
+            field.send_keys("0.1" + Keys.ENTER)
+            ActionChains(browser).key_down(Keys.CONTROL).send_keys("s").key_up(
+                Keys.CONTROL
+            ).perform()
+            saved = browser.find_element("id", "saved")
+            wait_for(lambda: saved.text == "saved " + os.path.basename(path), "the save")
+        finally:
+            process.terminate()
+            process.wait(timeout=60)
+    project.load(path)
+    assert project.workspace().find("red_box").pose().position()[0] == 0.1

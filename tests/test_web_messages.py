@@ -19,6 +19,16 @@ from marnox.web.moves import PendingMoves  # noqa: E402
         ('{"type": "ack", "view": "images"}', ("ack", 1)),
         ('{"type": "seek", "time": 12.5}', ("seek", 12.5)),
         ('{"type": "pause"}', ("pause",)),
+        ('{"type": "pick", "x": 0, "y": 1}', ("pick", 0.0, 1.0)),
+        (
+            '{"type": "drag", "path": "table/red_box", "x0": 0.5, "y0": 0.5, "x1": 0.6, '
+            '"y1": 0.5, "vertical": false, "start": true}',
+            ("drag", "table/red_box", (0.5, 0.5), (0.6, 0.5), False, True),
+        ),
+        (
+            '{"type": "joint", "path": "arm", "joint": "elbow", "value": -1, "start": false}',
+            ("joint", "arm", "elbow", -1.0, False),
+        ),
     ],
 )
 def test_checked_moves_pass(text, move):
@@ -52,6 +62,14 @@ def test_checked_moves_pass(text, move):
         '{"type": "seek", "time": NaN}',
         '{"type": "reset", "a": ' + "[" * 200 + "]" * 200 + "}",
         '{"type": "zoom", "factor": ' + "1" * 300 + "}",
+        '{"type": "pick", "x": 1.5, "y": 0}',
+        '{"type": "turn", "path": "", "notches": 1}',
+        '{"type": "turn", "path": ["arm"], "notches": 1}',
+        '{"type": "turn", "path": "' + "a" * 600 + '", "notches": 1}',
+        '{"type": "joint", "path": "arm", "joint": "elbow", "value": 1, "start": 0}',
+        '{"type": "pose", "path": "arm", "x": 0, "y": 0, "z": 0, "roll": 0, "pitch": 0}',
+        '{"type": "pose", "path": "arm", "x": 1e4, "y": 0, "z": 0, "roll": 0, "pitch": 0, '
+        '"yaw": 0}',
     ],
 )
 def test_malformed_messages_are_refused(text):

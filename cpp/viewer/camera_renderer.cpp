@@ -164,7 +164,7 @@ nb::object set_project(const Call& call) {
     for (const Name* collection : model::kNodeCollections) {
         bool cameras = collection == &model::names::get_cameras;
         for (nb::handle node : workspace.nodes(*collection)) {
-            nb::list own = scene.add_node(node, nb::str(""));
+            nb::list own = scene.add_node(node, nb::none());
             if (cameras)
                 own_actors[pyglue::call_method(node, model::names::name)] = own;
         }
@@ -205,8 +205,8 @@ MethodDef label_names_method() {
     const char* doc =
         "The name of each label index: one per workspace node, its path from the node in\n"
         "the workspace's collection down to it joined by '/' ('table/red_box'; a robot's\n"
-        "link is 'robot/link'), a '/' or '\\' in a name escaped by a '\\' (see\n"
-        "marnox.item.nodePath). A node's label covers its own visual elements, not its\n"
+        "link is 'robot/link'), a '/' or '\\' in a name escaped by a '\\', so that no two\n"
+        "nodes share a name. A node's label covers its own visual elements, not its\n"
         "children's.\n"
         "\n"
         "Example::\n"
@@ -256,7 +256,7 @@ const char* const kDoc =
 void define_camera_renderer(nb::handle module) {
     using namespace cameras;
     pyglue::import_from(module, "marnox.camera", {"CameraFrame"});
-    pyglue::import_from(module, "marnox.item", {"nodePath"});
+    pyglue::import_from(module, "marnox._node_paths", {"nodePath"});
     pyglue::import_from(module, "vtkmodules.vtkCommonCore",
                         {"vtkFloatArray", "vtkUnsignedCharArray"});
     pyglue::import_from(module, "vtkmodules.vtkCommonMath", {"vtkMatrix4x4"});

@@ -520,8 +520,9 @@ def _serve(make_view, host, port, show):
         view.stop()
 
 
-def run_serve(project_file, host, port, size):
-    """Serve the project's live view to web browsers until interrupted (Ctrl-C)."""
+def run_serve(project_file, host, port, size, edit=False):
+    """Serve the project's live view to web browsers until interrupted (Ctrl-C); with
+    ``edit``, the printed address carries a token that lets its holder edit and save."""
     _check_size_option(size)
     _check_port_option(port)
 
@@ -532,9 +533,13 @@ def run_serve(project_file, host, port, size):
             view.wait()
 
     project = load_project(project_file)
-    _serve(
-        lambda WebView: WebView(project, host=host, port=port, size=tuple(size)), host, port, show
-    )
+
+    def make(WebView):
+        return WebView(
+            project, host=host, port=port, size=tuple(size), edit=edit, path=project_file
+        )
+
+    _serve(make, host, port, show)
 
 
 def _demo_command(arguments):
@@ -581,7 +586,7 @@ def _view_command(arguments):
 
 def _serve_command(arguments):
     use_headless_window()
-    run_serve(arguments.project, arguments.host, arguments.port, arguments.size)
+    run_serve(arguments.project, arguments.host, arguments.port, arguments.size, arguments.edit)
 
 
 def _add_project_argument(parser):
@@ -690,12 +695,17 @@ def build_parser():
         help="serve a live view of a project file to web browsers",
         description="Load a project file and serve its workspace view (the mouse turns, pans "
         "and zooms it) and image grid to web browsers until interrupted. Anyone who can reach "
-        "the port can watch the cell and move the view's camera.",
+        "the port can watch the cell, move the view's camera and pick nodes.",
     )
     serve.set_defaults(func=_serve_command)
     _add_project_argument(serve)
     _add_address_options(serve)
     _add_size_option(serve)
+    serve.add_argument(
+        "--edit",
+        action="store_true",
+        help="let the holder of the printed address move nodes and joints and save the file",
+    )
     return parser
 
 

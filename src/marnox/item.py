@@ -7,17 +7,6 @@ from marnox.pose import Pose
 from marnox.visual import VisualGroup, VisualShape
 
 
-def nodePath(parent, name):
-    r"""The path of the node ``name`` below the node whose path is ``parent`` ("" for
-    the workspace): the names from the top down, joined by '/'.
-
-    A '/' or '\' in a name is escaped by a '\' (the link "LFoot/FSR" of robot "nao"
-    is "nao/LFoot\/FSR"), so that no two nodes share a path.
-    """
-    escaped = name.replace("\\", "\\\\").replace("/", "\\/")
-    return f"{parent}/{escaped}" if parent else escaped
-
-
 class Item:
     """A named node of the workspace.
 

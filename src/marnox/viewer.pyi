@@ -21,11 +21,11 @@ from vtkmodules.vtkRenderingCore import vtkRenderWindow as vtkRenderWindow
 from vtkmodules.vtkRenderingCore import vtkRenderWindowInteractor as vtkRenderWindowInteractor
 from vtkmodules.vtkRenderingCore import vtkWindowToImageFilter as vtkWindowToImageFilter
 
+from marnox._node_paths import nodePath as nodePath
 from marnox.camera import CameraFrame as CameraFrame
 from marnox.constants import MX_IMAGE_FILE_EXT as MX_IMAGE_FILE_EXT
 from marnox.dynamics import _Chain as _Chain
 from marnox.item import Item as Item
-from marnox.item import nodePath as nodePath
 from marnox.pose import Pose as Pose
 from marnox.project import Project as Project
 from marnox.visual import VisualCoordinate as VisualCoordinate

@@ -4,7 +4,7 @@ from __future__ import annotations
 
 from typing import NamedTuple
 
-from marnox.item import nodePath
+from marnox._node_paths import linkPath, walk
 from marnox.recording.format import ARRAY_DTYPES, WORLD
 
 
@@ -24,11 +24,10 @@ class State(NamedTuple):
     links: tuple
 
 
-def _walk(nodes, parent):
-    for node in nodes:
-        path = nodePath("" if parent == WORLD else parent, node.name())
-        yield path, parent, node
-        yield from _walk(node.children(), path)
+def _walk(workspace):
+    """(path, parent frame, node) of every node; top-level nodes hang from the world."""
+    for path, parent, node in walk(workspace.nodes()):
+        yield path, WORLD if parent is None else parent, node
 
 
 def _frame(child, parent, pose):
@@ -53,12 +52,9 @@ def capture(project):
         joints=tuple(
             (name, tuple(robot.jointPositions().items())) for name, robot in robots.items()
         ),
-        nodes=tuple(
-            _frame(path, parent, node.pose())
-            for path, parent, node in _walk(workspace.nodes(), WORLD)
-        ),
+        nodes=tuple(_frame(path, parent, node.pose()) for path, parent, node in _walk(workspace)),
         links=tuple(
-            _frame(nodePath(nodePath("", name), link.name()), WORLD, link.worldPose())
+            _frame(linkPath(name, link), WORLD, link.worldPose())
             for name, robot in robots.items()
             for link in robot.links()
         ),
@@ -73,7 +69,7 @@ def restore(project, pointcloud, trajectory, images, joints, nodes):
     system.setTrajectory(trajectory)
     system.setImages(images)
     workspace = project.workspace()
-    for path, parent, node in _walk(workspace.nodes(), WORLD):
+    for path, parent, node in _walk(workspace):
         frame = nodes.get(path)
         if frame is not None and frame[0] == parent:
             pose = frame[1]

@@ -1,6 +1,6 @@
 """The HTTP and WebSocket side of a web view: aiohttp on a thread of its own.
 
-This thread never touches VTK. It serves the page and its two assets, checks what
+This thread never touches VTK. It serves the page and its assets, checks what
 browsers send, hands camera moves to :class:`PendingMoves`, and passes each browser
 the newest frame of each view once the browser has drawn the one before: a slow
 browser skips frames instead of queueing them, and a vanished one holds at most one.
@@ -11,6 +11,7 @@ from __future__ import annotations
 import asyncio
 import concurrent.futures
 import errno
+import hmac
 import ipaddress
 import json
 import logging
@@ -20,13 +21,14 @@ from importlib import resources
 from aiohttp import WSMsgType, web
 from aiohttp.http_exceptions import HttpProcessingError
 
-from marnox.web.messages import TIMELINE_KINDS, BadMessage, parse
+from marnox.web.messages import EDIT_KINDS, TIMELINE_KINDS, BadMessage, parse
 
 # Request path: file under static/ and its type. Nothing else is served.
 ASSETS = {
     "/": ("index.html", "text/html"),
     "/page.js": ("page.js", "text/javascript"),
     "/page.css": ("page.css", "text/css"),
+    "/editing.js": ("editing.js", "text/javascript"),
 }
 MAX_CLIENTS = 32
 # Open connections of every kind, WebSockets included: room for MAX_CLIENTS browsers, and far
@@ -53,6 +55,8 @@ HEADERS = {
     "Cache-Control": "no-store",
     "X-Content-Type-Options": "nosniff",
     "Content-Security-Policy": "default-src 'self'; connect-src 'self'; frame-ancestors 'none'",
+    # The page's address may carry the editing token; no request it makes passes it on.
+    "Referrer-Policy": "no-referrer",
 }
 LOOPBACK_NAMES = {"localhost"}
 
@@ -98,6 +102,10 @@ class _Client:
         self.sender = None
         # The newest timeline text it has not been sent.
         self.note = None
+        # The newest text of each other kind it has not been sent (a selection, a save).
+        self.texts = {}
+        # Whether it presented the token of a view that edits.
+        self.editor = False
 
 
 class _Refused(asyncio.Protocol):
@@ -141,13 +149,23 @@ class Server:
     """Serves one web view; ``wanted[i]`` tells the update thread that view i has a taker.
 
     ``views`` maps the name of each view shown to its (width, height), in the order that a
-    frame's first byte indexes.
+    frame's first byte indexes. Picks, and the edits of browsers that open the page with
+    ``token`` in its address, go to ``edits`` (a
+    :class:`~marnox.web.edits.PendingEdits`); without a token nobody edits, and without
+    ``edits`` nobody picks either. ``file`` is the name of the file a save writes.
     """
 
-    def __init__(self, host, port, views, moves, activity, timeline=None):
+    def __init__(
+        self, host, port, views, moves, activity, timeline=None, edits=None, token=None, file=None
+    ):
         self._host = host
         self._timeline = timeline
         self._note = None
+        self._edits = edits
+        self._token = token
+        self._file = file
+        # The texts that browsers which come later are sent too, by kind.
+        self._kept = {}
         self._port = port
         self._views = tuple(views)
         self._sizes = tuple(tuple(size) for size in views.values())
@@ -190,6 +208,11 @@ class Server:
     def announce(self, text):
         """Send every browser, and each that comes later, this text message; never waits."""
         self._loop.call_soon_threadsafe(self._announce, text)
+
+    def notify(self, kind, text, keep=False):
+        """Send every browser this text message of ``kind``, replacing one of that kind it
+        has not been sent yet; with ``keep``, each browser that comes later too. Never waits."""
+        self._loop.call_soon_threadsafe(self._notify, kind, text, keep)
 
     def stop(self, timeout=10.0):
         """Close every browser's connection and the listening socket."""
@@ -305,12 +328,20 @@ class Server:
             raise web.HTTPServiceUnavailable(text="too many browsers")
         socket = web.WebSocketResponse(max_msg_size=1024, heartbeat=20.0)
         await socket.prepare(request)
+        editor = self._token is not None and hmac.compare_digest(
+            request.query.get("token", "").encode(), self._token.encode()
+        )
         try:
             views = {"type": "views", "names": self._views, "sizes": self._sizes}
             await socket.send_str(json.dumps(views))
+            if self._token is not None:
+                editing = {"type": "editing", "allowed": editor, "file": self._file}
+                await socket.send_str(json.dumps(editing))
         except ConnectionError:
             return socket
         client = _Client(socket, request.transport, len(self._views))
+        client.editor = editor
+        client.texts = dict(self._kept)
         self._clients.append(client)
         for view, frame in enumerate(self._latest):
             client.pending[view] = frame
@@ -344,9 +375,26 @@ class Server:
                     await client.socket.close(code=POLICY_VIOLATION, message=b"no timeline")
                     return
                 self._timeline.take(move)
+            elif move[0] == "pick" or move[0] in EDIT_KINDS:
+                refusal = self._refusal(client, move[0])
+                if refusal is None and not self._edits.add(move):
+                    refusal = b"too many edits at once"
+                if refusal is not None:
+                    await client.socket.close(code=POLICY_VIOLATION, message=refusal)
+                    return
             else:
                 self._moves.add(move)
             self._changed()
+
+    def _refusal(self, client, kind):
+        """Why ``client`` may not send a pick or an edit of ``kind``, or None."""
+        if self._edits is None:
+            return b"this view takes no picks"
+        if kind == "pick" or client.editor:
+            return None
+        if self._token is None:
+            return b"this view does not edit"
+        return b"editing needs the page's token"
 
     async def _send_frames(self, client):
         try:
@@ -356,6 +404,9 @@ class Server:
                 note, client.note = client.note, None
                 if note is not None:
                     await client.socket.send_str(note)
+                texts, client.texts = client.texts, {}
+                for text in texts.values():
+                    await client.socket.send_str(text)
                 for view, frame in enumerate(client.pending):
                     if frame is not None and client.ready[view]:
                         client.pending[view] = None
@@ -378,6 +429,13 @@ class Server:
         self._note = text
         for client in self._clients:
             client.note = text
+            client.wake.set()
+
+    def _notify(self, kind, text, keep):
+        if keep:
+            self._kept[kind] = text
+        for client in self._clients:
+            client.texts[kind] = text
             client.wake.set()
 
     def _changed(self):

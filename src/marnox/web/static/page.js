@@ -115,6 +115,9 @@ function receive(event) {
 function connect() {
   const url = new URL("ws", location.href);
   url.protocol = location.protocol === "https:" ? "wss:" : "ws:";
+  // The token of a view that edits, if the page's address has it.
+  const token = new URLSearchParams(location.search).get("token");
+  if (token !== null) url.searchParams.set("token", token);
   socket = new WebSocket(url);
   socket.binaryType = "arraybuffer";
   socket.onopen = () => showStatus("live", "live");
@@ -124,6 +127,10 @@ function connect() {
     setTimeout(connect, 2000);
   };
 }
+
+// Whether a pointer or wheel event belongs to an edit rather than to the camera; editing.js
+// sets it on a page that may edit.
+let isEditGesture = () => false;
 
 // Mouse moves are summed and sent at most every 16 ms.
 const pending = { rotate: [0, 0], pan: [0, 0], zoom: 1 };
@@ -154,6 +161,7 @@ function steer(canvas) {
 
   canvas.addEventListener("pointerdown", (event) => {
     if (event.button !== 0 && event.button !== 1) return;
+    if (isEditGesture(event)) return;
     event.preventDefault();
     canvas.setPointerCapture(event.pointerId);
     const mode = event.button === 1 || event.shiftKey ? "pan" : "rotate";
@@ -179,6 +187,7 @@ function steer(canvas) {
   canvas.addEventListener(
     "wheel",
     (event) => {
+      if (isEditGesture(event)) return;
       event.preventDefault();
       const lines = event.deltaMode === WheelEvent.DOM_DELTA_LINE ? 40 : 1;
       pending.zoom *= Math.exp((-event.deltaY * lines) / 500);
