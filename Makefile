@@ -15,7 +15,7 @@ build/.deps: tools/install-deps.sh pyproject.toml
 	@mkdir -p build && touch $@
 
 build/.installed: build/.deps $(SOURCES)
-	$(PYTHON) -m pip install -q --disable-pip-version-check --no-build-isolation ".[test,web]"
+	$(PYTHON) -m pip install -q --disable-pip-version-check --no-build-isolation ".[test,web,notebook]"
 	@touch $@
 
 demo: build/.installed
@@ -70,3 +70,12 @@ fuzz: build/.installed
 # The long runs at full size.
 soak: build/.installed
 	MARNOX_SOAK=full $(PYTHON) -m pytest -q tests/test_long_runs.py
+
+# The sdist and a manylinux wheel per supported Python, in dist/ (see tools/build_wheels.sh).
+.PHONY: wheel wheel-check
+wheel:
+	PYTHON=$(PYTHON) bash tools/build_wheels.sh
+
+# What `make wheel` wrote, installed into new environments and used as a user would.
+wheel-check: build/.deps
+	PYTHON=$(PYTHON) bash tools/check_wheels.sh

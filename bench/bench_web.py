@@ -216,9 +216,9 @@ def _latencies(dispatched, adds, takes, publishes, draws):
     return result
 
 
-def _drag_run(browser, reduce, seconds):
+def _drag_run(browser, reduce, seconds, size=(1280, 800)):
     """(frames drawn per second, median latency, CPU cores) of one drag."""
-    _, view = _demo_view((1280, 800))
+    _, view = _demo_view(size)
     if not reduce:
         # Every frame whole: what the reduced frames are measured against.
         view._resolution.scale = lambda now: 1.0

@@ -16,6 +16,7 @@ import bench_image_refresh  # noqa: E402
 import bench_live_frame  # noqa: E402
 import bench_mesh_cache  # noqa: E402
 import bench_meshes  # noqa: E402
+import bench_notebook  # noqa: E402
 import bench_recording  # noqa: E402
 import bench_teardown  # noqa: E402
 import bench_viewer  # noqa: E402
@@ -43,6 +44,7 @@ def main():
     rows += bench_meshes.rows()
     rows += bench_mesh_cache.rows()
     rows += bench_web.rows()
+    rows += bench_notebook.rows()
     rows += bench_editing.rows()
     rows += bench_recording.rows()
     rows += bench_teardown.growth_rows()

@@ -16,6 +16,8 @@ cv2 = pytest.importorskip("cv2", reason="OpenCV (the test extra) is the oracle")
 
 # fx != fy and a principal point off the centre, so a swapped or mirrored term shows.
 INTRINSICS = Intrinsics(640, 480, 520.0, 470.0, 301.3, 262.7)
+# Larger than one tile of the window on both sides: drawn in several.
+TILED = Intrinsics(2200, 1700, 1787.5, 1664.6, 1035.6, 930.3)
 CAMERA_POSE = Pose.lookAt((0.3, -1.8, 1.2), (0.0, 0.1, 0.2))
 RADIUS = 0.02
 DISTORTIONS = {
@@ -25,20 +27,19 @@ DISTORTIONS = {
 }
 
 
-def sphere_project(centres, distortion=None, body=None):
+def sphere_project(centres, distortion=None, body=None, intrinsics=INTRINSICS):
     project = Project()
     workspace = project.workspace()
     for index, centre in enumerate(centres):
         workspace.addItem(Item(f"ball_{index}", Pose(centre), [VisualSphere(RADIUS)]))
-    camera = Camera("cam", CAMERA_POSE, INTRINSICS, [] if body is None else [body])
+    camera = Camera("cam", CAMERA_POSE, intrinsics, [] if body is None else [body])
     if distortion is not None:
         camera.setDistortion(distortion)
     workspace.addCamera(camera)
     return project
 
 
-def camera_matrix():
-    i = INTRINSICS
+def camera_matrix(i=INTRINSICS):
     return np.array([[i.fx, 0, i.cx], [0, i.fy, i.cy], [0, 0, 1.0]])
 
 
@@ -52,7 +53,7 @@ def label_centroids(frame, names, count):
     return np.array(centroids)
 
 
-def image_centres(centres, distortion):
+def image_centres(centres, distortion, intrinsics=INTRINSICS):
     """Where OpenCV puts the centre of each ball's image: a ball off the axis images as an
     ellipse whose centre lies a little outward of its projected centre."""
     local = CAMERA_POSE.inverse().transformPoints(centres)
@@ -63,39 +64,49 @@ def image_centres(centres, distortion):
     outward = local[:, :2] / np.hypot(local[:, 0], local[:, 1])[:, None]
     points = np.column_stack([outward * reach[:, None], np.ones(len(local))])
     coefficients = np.zeros(5) if distortion is None else np.array(distortion, dtype=float)
-    pixels, _ = cv2.projectPoints(points, np.zeros(3), np.zeros(3), camera_matrix(), coefficients)
+    matrix = camera_matrix(intrinsics)
+    pixels, _ = cv2.projectPoints(points, np.zeros(3), np.zeros(3), matrix, coefficients)
     return pixels.reshape(-1, 2)
 
 
+@pytest.mark.parametrize("intrinsics", [INTRINSICS, TILED], ids=["one tile", "tiled"])
 @pytest.mark.parametrize("kind", DISTORTIONS)
-def test_points_land_where_opencv_projects_them(kind):
+def test_points_land_where_opencv_projects_them(kind, intrinsics):
     rng = np.random.default_rng(7)
     # Spread over the whole image, corners included, where distortion is strongest.
-    pixels = rng.uniform((30, 30), (610, 450), size=(24, 2))
+    scale = intrinsics.width / INTRINSICS.width
+    pixels = rng.uniform((30, 30), (610, 450), size=(24, 2)) * scale
     depths = rng.uniform(0.9, 2.5, size=24)
     # Roughly there: only where OpenCV projects the centres matters.
     coefficients = np.array(DISTORTIONS[kind] or np.zeros(5), dtype=float)
-    normalised = cv2.undistortPoints(pixels.reshape(-1, 1, 2), camera_matrix(), coefficients)
+    matrix = camera_matrix(intrinsics)
+    normalised = cv2.undistortPoints(pixels.reshape(-1, 1, 2), matrix, coefficients)
     normalised = normalised.reshape(-1, 2)
     local = np.column_stack([normalised * depths[:, None], depths])
     centres = CAMERA_POSE.transformPoints(local)
-    renderer = CameraRenderer(sphere_project(centres, DISTORTIONS[kind]))
+    renderer = CameraRenderer(sphere_project(centres, DISTORTIONS[kind], intrinsics=intrinsics))
     (frame,) = renderer.render()
     error = np.linalg.norm(
         label_centroids(frame, renderer.labelNames(), 24)
-        - image_centres(centres, DISTORTIONS[kind]),
+        - image_centres(centres, DISTORTIONS[kind], intrinsics),
         axis=1,
     )
     print(f"{kind}: projection error mean {error.mean():.3f} px, max {error.max():.3f} px")
-    assert error.max() < (0.2 if kind == "pinhole" else 0.4)
+    # Under distortion, the same angle off spans more pixels of the larger image.
+    assert error.max() < (0.2 if kind == "pinhole" else 0.4 * max(1.0, scale / 2))
 
 
-def test_depth_of_a_tilted_plane_is_the_ray_plane_distance():
+# The default range, the widest one accepted, and an image drawn in tiles.
+@pytest.mark.parametrize(
+    "near, far, intrinsics",
+    [(0.05, 20.0, INTRINSICS), (0.05, 5000.0, INTRINSICS), (0.05, 20.0, TILED)],
+)
+def test_depth_of_a_tilted_plane_is_the_ray_plane_distance(near, far, intrinsics):
     plane_pose = Pose.fromEuler(0.5, -0.3, 0.2, position=(0.0, 0.1, 0.2))
     project = Project()
     project.workspace().addItem(Item("plane", plane_pose, [VisualBox((4.0, 4.0, 0.002))]))
-    project.workspace().addCamera(Camera("cam", CAMERA_POSE, INTRINSICS))
-    (frame,) = CameraRenderer(project, labels=False).render()
+    project.workspace().addCamera(Camera("cam", CAMERA_POSE, intrinsics))
+    (frame,) = CameraRenderer(project, near=near, far=far, labels=False).render()
 
     # The face the camera sees, in the camera frame: n . X = d, the nearer of the two.
     to_camera = CAMERA_POSE.inverse() * plane_pose
@@ -103,9 +114,8 @@ def test_depth_of_a_tilted_plane_is_the_ray_plane_distance():
     faces = to_camera.transformPoints([(0, 0, 0.001), (0, 0, -0.001)]) @ normal
     offset = faces[np.argmin(np.abs(faces))]
     rows, columns = np.indices(frame.depth.shape)
-    rays = np.stack(
-        [(columns - INTRINSICS.cx) / INTRINSICS.fx, (rows - INTRINSICS.cy) / INTRINSICS.fy], -1
-    )
+    i = intrinsics
+    rays = np.stack([(columns - i.cx) / i.fx, (rows - i.cy) / i.fy], -1)
     expected = offset / (rays @ normal[:2] + normal[2])
     seen = np.isfinite(frame.depth)
     assert seen.mean() > 0.9
@@ -164,10 +174,44 @@ def test_hostile_camera_values_raise_value_error_naming_the_camera(spoil):
         CameraRenderer(project).render()
 
 
-@pytest.mark.parametrize("near, far", [(1.0, 1.0), (2.0, 1.0), (0.0, 1.0), (0.1, math.nan)])
-def test_depth_range_must_be_positive_and_ordered(near, far):
+@pytest.mark.parametrize(
+    "near, far",
+    [
+        (1.0, 1.0),
+        (2.0, 1.0),
+        (0.0, 1.0),
+        (0.1, math.nan),
+        # More than the depth buffer resolves, and more than single precision holds.
+        (1e-7, 20.0),
+        (0.05, 1e308),
+        (2e38, 1e40),
+    ],
+)
+def test_depth_range_must_be_positive_ordered_and_resolvable(near, far):
     with pytest.raises(ValueError, match="near|far"):
         CameraRenderer(Project(), near=near, far=far)
+
+
+class BrokenItem(Item):
+    def _getVisualGroup(self):
+        raise ZeroDivisionError("broken model")
+
+
+@pytest.mark.parametrize("make_other", [lambda: None, lambda: sphere_project([(0.1, 0.1, 0.2)])])
+def test_a_failed_set_project_leaves_the_renderer_as_it_was(make_other):
+    project = sphere_project([(0.0, 0.1, 0.2)])
+    renderer = CameraRenderer(project)
+    (before,) = renderer.render()
+    other = make_other()
+    if other is not None:
+        other.workspace().addItem(BrokenItem("broken"))
+    with pytest.raises((AttributeError, ZeroDivisionError)):
+        renderer.setProject(other)
+    assert renderer._project is project
+    assert renderer.labelNames() == ["ball_0", "cam"]
+    (after,) = renderer.render()
+    assert np.array_equal(after.labels, before.labels)
+    assert np.array_equal(after.depth, before.depth, equal_nan=True)
 
 
 def test_unknown_camera_raises_key_error_before_drawing():

@@ -244,6 +244,167 @@ def test_a_window_is_used_only_from_the_thread_that_called_init(tmp_path):
     assert result.stdout.split() == ["True"] * 14
 
 
+CAMERAS_ON_ANOTHER_THREAD = """
+    import threading
+    import numpy as np
+    from marnox.project import Project
+    from marnox.sample import build_sample_cell
+    from marnox.viewer import CameraRenderer
+
+    project = Project()
+    build_sample_cell(project)
+
+    def on_a_thread(call):
+        errors = []
+
+        def worker():
+            try:
+                call()
+            except RuntimeError as error:
+                errors.append(str(error))
+
+        thread = threading.Thread(target=worker)
+        thread.start()
+        thread.join()
+        return errors
+
+    mine = CameraRenderer(project)
+    first = mine.render()
+    for name, call in (("render", mine.render), ("setProject", lambda: mine.setProject(project))):
+        print(on_a_thread(call) == [f"{name}() called from another thread: the renderer "
+                                    f"belongs to the thread that first called render() "
+                                    f"(thread {threading.get_ident()})"])
+    for frame, was in zip(mine.render(), first, strict=True):
+        print(np.array_equal(frame.depth, was.depth, equal_nan=True))
+    # Made here, it belongs to the thread that draws first.
+    theirs = CameraRenderer(project)
+    print(on_a_thread(theirs.render))
+    try:
+        theirs.render()
+    except RuntimeError:
+        print("refused")
+"""
+
+
+def test_a_camera_renderer_draws_only_on_the_thread_that_drew_first():
+    result = run_child(CAMERAS_ON_ANOTHER_THREAD, display=False)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["True"] * 4 + ["[]", "refused"]
+
+
+OUT_OF_MEMORY = """
+    import resource
+    import sys
+    import numpy as np
+    from marnox.camera import Camera, Intrinsics
+    from marnox.item import Item
+    from marnox.pose import Pose
+    from marnox.project import Project
+    from marnox.viewer import CameraRenderer
+    from marnox.visual import VisualBox
+
+    project = Project()
+    project.workspace().addItem(Item("box", Pose(), [VisualBox((0.5, 0.5, 0.5))]))
+    small = Camera("small", Pose.lookAt((1, 1, 1), (0, 0, 0)), Intrinsics.fromFieldOfView(64, 48))
+    project.workspace().addCamera(small)
+    renderer = CameraRenderer(project)
+    renderer.render()
+    side = 16384
+    cam = Camera("cam", Pose.lookAt((1, 1, 1), (0, 0, 0)), Intrinsics.fromFieldOfView(side, side))
+    if sys.argv[1] == "distorted":
+        cam.setDistortion((-0.2, 0.05, 0.0, 0.0, 0.0))
+    project.workspace().addCamera(cam)
+    with open("/proc/self/statm") as statm:
+        mapped = int(statm.read().split()[0]) * resource.getpagesize()
+    # Half a gigabyte more than now: less than one such image, or its distortion map, takes.
+    resource.setrlimit(resource.RLIMIT_AS, (mapped + 2**29, resource.RLIM_INFINITY))
+    try:
+        renderer.render(["cam"])
+    except MemoryError as error:
+        print(error)
+    resource.setrlimit(resource.RLIMIT_AS, (resource.RLIM_INFINITY, resource.RLIM_INFINITY))
+    (frame,) = renderer.render(["small"])
+    print(np.isfinite(frame.depth).any())
+"""
+
+
+@pytest.mark.skipif(bool(os.environ.get("MARNOX_SANITIZE")), reason="ASan reserves address space")
+@pytest.mark.parametrize(
+    "kind, message",
+    [("pinhole", "Unable to allocate"), ("distorted", "camera 'cam': not enough memory")],
+)
+def test_a_camera_too_large_for_memory_raises_memory_error(kind, message):
+    result = run_child(OUT_OF_MEMORY, kind, display=False)
+    assert result.returncode == 0, result.stderr
+    refusal, drawn = result.stdout.splitlines()
+    assert refusal.startswith(message)
+    assert drawn == "True"
+
+
+AFTER_ANOTHER_WINDOW_GOES = """
+    import gc, sys
+    import numpy as np
+    from marnox.project import Project
+    from marnox.sample import build_sample_cell
+    from marnox.viewer import CameraRenderer, WorkspaceViewer
+
+    out, kind = sys.argv[1], sys.argv[2]
+    project = Project()
+    build_sample_cell(project)
+
+    def open_other():
+        if kind == "web":
+            from marnox.web import WebView
+
+            other = WebView(project, port=0, size=(160, 120))
+            other.start()
+            other.update()
+        elif kind == "viewer":
+            other = WorkspaceViewer(size=(160, 120))
+            other.setProject(project)
+            other.init(offscreen=True)
+        else:
+            other = CameraRenderer(project)
+            other.render()
+        return other
+
+    def stop(other):
+        if kind != "camera":
+            other.stop()
+
+    cameras = CameraRenderer(project)
+    first = cameras.render()
+    other = open_other()
+    cameras.render()
+    stop(other)
+    del other
+    gc.collect()
+    for frame, was in zip(cameras.render(), first, strict=True):
+        print(np.array_equal(frame.color, was.color), np.isfinite(frame.depth).any())
+    # The other way round: a viewer that drew last keeps drawing once the other window goes.
+    viewer = WorkspaceViewer(size=(160, 120))
+    viewer.setProject(project)
+    viewer.init(offscreen=True)
+    viewer.screenshot(f"{out}/before.png")
+    other = open_other()
+    viewer.screenshot(f"{out}/before.png")
+    stop(other)
+    del other
+    gc.collect()
+    viewer.screenshot(f"{out}/after.png")
+"""
+
+
+@pytest.mark.parametrize("kind", ["viewer", "web", "camera"])
+def test_cameras_and_viewers_keep_drawing_after_another_window_goes(tmp_path, kind):
+    if kind == "web":
+        pytest.importorskip("aiohttp", reason="marnox[web] is not installed")
+    result = run_child(AFTER_ANOTHER_WINDOW_GOES, tmp_path, kind, display=False)
+    assert result.returncode == 0, result.stderr
+    assert result.stdout.splitlines() == ["True True"] * 2
+    assert (tmp_path / "before.png").read_bytes() == (tmp_path / "after.png").read_bytes()
+
+
 NOT_A_RENDERER = """
     from vtkmodules.vtkRenderingCore import vtkActor
     from marnox.viewer import WorkspaceViewer

@@ -88,6 +88,9 @@ class Interactor:
 
 
 class Window:
+    def IsA(self, name):
+        return False
+
     def Finalize(self):
         pass
 

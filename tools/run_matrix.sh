@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # The whole test suite on Python 3.10, 3.12 and 3.13, each in a new virtual environment
-# that pip fills from the package's metadata (".[test,web]", build isolation on):
+# that pip fills from the package's metadata (".[test,web,notebook]", build isolation on):
 # 3.10 with the oldest numpy, VTK and protobuf the metadata allows (pinned to the floors
 # pyproject.toml states), 3.12 and 3.13 with the newest. Ends with one line per run: Python,
 # dependency versions, test count and time. Fails if any run failed.
@@ -11,14 +11,7 @@ OLDEST_PINS=build/oldest-pins.txt
 REPORT_VERSIONS='import platform; from importlib.metadata import version as v
 print("Python", platform.python_version(), *(f"{p} {v(p)}" for p in ("numpy", "vtk", "protobuf")))'
 
-# The installed CPython of a minor version (e.g. 3.10): pyenv's, else the newest in its folder.
-interpreter() {
-  local prefix
-  prefix=$(pyenv prefix "$1" 2>/dev/null) \
-    || prefix=$(ls -d "${PYENV_ROOT:-$HOME/.pyenv}/versions/$1".* 2>/dev/null | sort -V | tail -n 1)
-  [ -n "$prefix" ] && [ -x "$prefix/bin/python" ] || return 1
-  echo "$prefix/bin/python"
-}
+source tools/interpreters.sh
 
 summary=()
 failed=0
@@ -36,7 +29,7 @@ run() {
     return
   fi
   if "$python" -m venv "$venv" \
-    && "$venv/bin/python" -m pip install -q --disable-pip-version-check "$@" ".[test,web]" >"$log" 2>&1; then
+    && "$venv/bin/python" -m pip install -q --disable-pip-version-check "$@" ".[test,web,notebook]" >"$log" 2>&1; then
     versions=$("$venv/bin/python" -c "$REPORT_VERSIONS")
     if ! "$venv/bin/python" -m pytest -q -p no:cacheprovider >>"$log" 2>&1; then
       failed=1

@@ -11,4 +11,5 @@
 #include "method.h"
 #include "module.h"
 #include "names.h"
+#include "numbers.h"
 #include "recursion.h"

@@ -1,18 +1,31 @@
-// camera_pixels.cpp: flipping, converting and remapping the pixels of one camera's draw.
+// camera_pixels.cpp: flipping, converting and remapping the pixels of one tile's draw.
 #include "camera_pixels.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
-#include "camera_projection.h"
-
 namespace marnox::viewer::cameras {
+namespace {
+
+/// Image pixel `out` from drawn pixel `in` (counted in the tile, bottom row first).
+inline void put(const DrawnPixels& drawn, const PixelRules& rules, const CameraImages& images,
+                long out, long in) {
+    std::copy(drawn.rgb + 3 * in, drawn.rgb + 3 * in + 3, images.color + 3 * out);
+    images.depth[out] = metric_depth(drawn.depth[in], rules.near, rules.far);
+    if (!images.labels)
+        return;
+    std::uint32_t id = prop_id_at(drawn.prop_ids, in);
+    const std::vector<std::int32_t>& label_of_id = *rules.label_of_id;
+    images.labels[out] = id < label_of_id.size() ? label_of_id[id] : -1;
+}
+
+}  // namespace
 
 std::vector<std::uint32_t> prop_ids_present(const DrawnPixels& drawn) {
     std::vector<std::uint32_t> ids;
     std::uint32_t last = 0;
-    for (long i = 0, n = drawn.width * drawn.height; i < n; ++i) {
+    for (long i = 0, n = drawn.tile.width * drawn.tile.height; i < n; ++i) {
         std::uint32_t id = prop_id_at(drawn.prop_ids, i);
         // Neighbouring pixels mostly show the same prop: skip the search for runs.
         if (id == 0 || id == last)
@@ -25,32 +38,37 @@ std::vector<std::uint32_t> prop_ids_present(const DrawnPixels& drawn) {
     return ids;
 }
 
-void make_images(const DrawnPixels& drawn, const PixelRules& rules, const CameraImages& images) {
+void make_tile_images(const DrawnPixels& drawn, const PixelRules& rules,
+                      const CameraImages& images) {
+    const Tile& tile = drawn.tile;
+    for (long row = 0; row < tile.height; ++row) {
+        // OpenGL's rows run bottom up.
+        long in = (tile.height - 1 - row) * tile.width;
+        long out = (tile.y + row) * images.width + tile.x;
+        for (long column = 0; column < tile.width; ++column)
+            put(drawn, rules, images, out + column, in + column);
+    }
+}
+
+void remap_tile_images(const DrawnPixels& drawn, const PixelRules& rules,
+                       const CameraImages& images, std::span<const std::int32_t> pixels,
+                       const std::int32_t* source, long drawn_width) {
+    const Tile& tile = drawn.tile;
+    for (std::int32_t out : pixels) {
+        long row = source[out] / drawn_width - tile.y;
+        long column = source[out] % drawn_width - tile.x;
+        put(drawn, rules, images, out, (tile.height - 1 - row) * tile.width + column);
+    }
+}
+
+void fill_nothing(const PixelRules& rules, const CameraImages& images,
+                  std::span<const std::int32_t> pixels) {
     const float nan = std::numeric_limits<float>::quiet_NaN();
-    const std::vector<std::int32_t>& label_of_id = *rules.label_of_id;
-    for (long row = 0; row < images.height; ++row) {
-        for (long column = 0; column < images.width; ++column) {
-            long out = row * images.width + column;
-            long source = rules.source ? rules.source[out] : out;
-            std::uint8_t* color = images.color + 3 * out;
-            // A map edited in Python may point anywhere; outside the drawing is nothing seen.
-            if (source < 0 || source >= drawn.width * drawn.height) {
-                std::copy(rules.background.begin(), rules.background.end(), color);
-                images.depth[out] = nan;
-                if (images.labels)
-                    images.labels[out] = -1;
-                continue;
-            }
-            // OpenGL's rows run bottom up.
-            long drawn_row = drawn.height - 1 - source / drawn.width;
-            long in = drawn_row * drawn.width + source % drawn.width;
-            std::copy(drawn.rgb + 3 * in, drawn.rgb + 3 * in + 3, color);
-            images.depth[out] = metric_depth(drawn.depth[in], rules.near, rules.far);
-            if (!images.labels)
-                continue;
-            std::uint32_t id = prop_id_at(drawn.prop_ids, in);
-            images.labels[out] = id < label_of_id.size() ? label_of_id[id] : -1;
-        }
+    for (std::int32_t out : pixels) {
+        std::copy(rules.background.begin(), rules.background.end(), images.color + 3 * out);
+        images.depth[out] = nan;
+        if (images.labels)
+            images.labels[out] = -1;
     }
 }
 

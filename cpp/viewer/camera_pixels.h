@@ -1,17 +1,19 @@
-// camera_pixels.h: a camera's images made from what the window drew.
+// camera_pixels.h: a camera's images made from what the window drew, one tile at a time.
 #pragma once
 
 #include <array>
 #include <cstdint>
+#include <span>
 #include <vector>
+
+#include "camera_tiles.h"
 
 namespace marnox::viewer::cameras {
 
-/// What one draw left in the window, bottom row first as OpenGL reads it: RGB bytes, depth-buffer
-/// values and, when labels are drawn, the RGB bytes of the prop-id pass.
+/// What one tile's draw left in the window, bottom row first as OpenGL reads it: RGB bytes,
+/// depth-buffer values and, when labels are drawn, the RGB bytes of the prop-id pass.
 struct DrawnPixels {
-    long width;
-    long height;
+    Tile tile;
     const std::uint8_t* rgb;
     const float* depth;
     const std::uint8_t* prop_ids;
@@ -42,13 +44,22 @@ struct PixelRules {
     std::array<std::uint8_t, 3> background;
     /// Label index of each prop id (index = id), -1 where the prop shows no node.
     const std::vector<std::int32_t>* label_of_id;
-    /// Per image pixel, the drawn pixel (top row first) it shows, -1 for none; null when the
-    /// image is the drawn picture itself.
-    const std::int32_t* source;
 };
 
-/// Fills `images` from `drawn`: colour as drawn, depth in metres (NaN where nothing lies
-/// between near and far), labels through `label_of_id`.
-void make_images(const DrawnPixels& drawn, const PixelRules& rules, const CameraImages& images);
+/// Fills the part of `images` under the tile from `drawn`, the images being the drawn picture
+/// itself: colour as drawn, depth in metres (NaN where nothing lies between near and far),
+/// labels through `label_of_id`.
+void make_tile_images(const DrawnPixels& drawn, const PixelRules& rules,
+                      const CameraImages& images);
+
+/// Fills `pixels` of `images` the same way, each from the drawn pixel `source` names in a
+/// drawn image `drawn_width` wide; every one of them lies in the tile.
+void remap_tile_images(const DrawnPixels& drawn, const PixelRules& rules,
+                       const CameraImages& images, std::span<const std::int32_t> pixels,
+                       const std::int32_t* source, long drawn_width);
+
+/// Fills `pixels` of `images` with nothing seen: background, NaN depth, label -1.
+void fill_nothing(const PixelRules& rules, const CameraImages& images,
+                  std::span<const std::int32_t> pixels);
 
 }  // namespace marnox::viewer::cameras

@@ -42,43 +42,64 @@ bool undistort(const Distortion& d, double xd, double yd, double& x, double& y) 
     return std::abs(fx - xd) < kConvergence && std::abs(fy - yd) < kConvergence;
 }
 
-/// The undistorted point behind every pixel of `camera`, NaN where there is none.
-std::vector<std::array<double, 2>> undistorted_pixels(const Pinhole& camera,
-                                                      const Distortion& distortion) {
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    std::vector<std::array<double, 2>> points(static_cast<size_t>(camera.width * camera.height));
-    for (long v = 0; v < camera.height; ++v)
-        for (long u = 0; u < camera.width; ++u) {
-            double x = 0, y = 0;
-            bool found = undistort(distortion, (u - camera.cx) / camera.fx,
-                                   (v - camera.cy) / camera.fy, x, y);
-            points[static_cast<size_t>(v * camera.width + u)] =
-                found ? std::array<double, 2>{x, y} : std::array<double, 2>{nan, nan};
-        }
-    return points;
+/// The undistorted point behind pixel (u, v) of `camera`, NaN where there is none.
+std::array<double, 2> undistorted_pixel(const Pinhole& camera, const Distortion& distortion, long u,
+                                        long v) {
+    double x = 0, y = 0;
+    if (!undistort(distortion, (u - camera.cx) / camera.fx, (v - camera.cy) / camera.fy, x, y))
+        return {std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::quiet_NaN()};
+    return {x, y};
 }
 
-/// The pinhole's scale that gives every pixel of the distorted image a pinhole pixel of its own:
-/// the inverse of the least spacing, in the camera's pixels, between neighbouring rays.
-double finest_scale(const Pinhole& camera, const std::vector<std::array<double, 2>>& points) {
-    double spacing = 1.0;
-    for (long v = 0; v < camera.height; ++v)
+/// What the pinhole is made to cover: the bounds of the camera's undistorted rays, and the least
+/// spacing, in the camera's pixels, between neighbouring rays.
+struct Field {
+    double x0, y0, x1, y1;
+    double spacing;
+};
+
+/// The field of `camera`, a row of rays at a time: a map of the size of the camera is the one
+/// thing of that size the map's making keeps.
+Field field_of(const Pinhole& camera, const Distortion& distortion) {
+    double inf = std::numeric_limits<double>::infinity();
+    Field field{inf, inf, -inf, -inf, 1.0};
+    std::vector<std::array<double, 2>> above(static_cast<size_t>(camera.width));
+    std::vector<std::array<double, 2>> row(above.size());
+    for (long v = 0; v < camera.height; ++v) {
         for (long u = 0; u < camera.width; ++u) {
-            const auto& here = points[static_cast<size_t>(v * camera.width + u)];
-            if (u + 1 < camera.width) {
-                const auto& right = points[static_cast<size_t>(v * camera.width + u + 1)];
-                spacing = std::min(spacing, std::abs(right[0] - here[0]) * camera.fx);
-            }
-            if (v + 1 < camera.height) {
-                const auto& below = points[static_cast<size_t>((v + 1) * camera.width + u)];
-                spacing = std::min(spacing, std::abs(below[1] - here[1]) * camera.fy);
-            }
+            auto& here = row[static_cast<size_t>(u)];
+            here = undistorted_pixel(camera, distortion, u, v);
+            if (std::isnan(here[0]))
+                continue;
+            field.x0 = std::min(field.x0, here[0]);
+            field.x1 = std::max(field.x1, here[0]);
+            field.y0 = std::min(field.y0, here[1]);
+            field.y1 = std::max(field.y1, here[1]);
+            // A neighbour without an undistorted point falls out of std::min's comparison.
+            if (u > 0)
+                field.spacing =
+                    std::min(field.spacing,
+                             std::abs(here[0] - row[static_cast<size_t>(u - 1)][0]) * camera.fx);
+            if (v > 0)
+                field.spacing =
+                    std::min(field.spacing,
+                             std::abs(here[1] - above[static_cast<size_t>(u)][1]) * camera.fy);
         }
-    // NaN spacings (rays without an undistorted point) fall out of std::min's comparisons.
-    return spacing > 0 ? 1.0 / spacing : 1.0;
+        std::swap(above, row);
+    }
+    return field;
+}
+
+/// The projection's -2 far near / (far - near), without the product that overflows.
+double depth_offset(double near, double far) {
+    return -2 * near / (1 - near / far);
 }
 
 }  // namespace
+
+bool depth_range_fits_single_precision(double near, double far) {
+    return std::abs(depth_offset(near, far)) <= std::numeric_limits<float>::max();
+}
 
 std::array<double, 2> Distortion::apply(double x, double y) const {
     double r2 = x * x + y * y;
@@ -103,7 +124,7 @@ std::array<double, 16> projection_matrix(const Pinhole& p, double near, double f
             0,
             0,
             -(far + near) / (far - near),
-            -2 * far * near / (far - near),
+            depth_offset(near, far),
             0,
             0,
             -1,
@@ -114,45 +135,43 @@ float metric_depth(float buffer_value, double near, double far) {
     if (!(buffer_value < 1.0f))
         return std::numeric_limits<float>::quiet_NaN();
     double ndc = 2.0 * buffer_value - 1.0;
-    return static_cast<float>(2 * far * near / ((far + near) - ndc * (far - near)));
+    double ratio = near / far;
+    return static_cast<float>(2 * near / ((1 + ratio) - ndc * (1 - ratio)));
 }
 
 UndistortionMap undistortion_map(const Pinhole& camera, const Distortion& distortion) {
-    std::vector<std::array<double, 2>> points = undistorted_pixels(camera, distortion);
-    double inf = std::numeric_limits<double>::infinity();
-    double x0 = inf, y0 = inf, x1 = -inf, y1 = -inf;
-    for (const auto& [x, y] : points) {
-        if (std::isnan(x))
-            continue;
-        x0 = std::min(x0, x);
-        x1 = std::max(x1, x);
-        y0 = std::min(y0, y);
-        y1 = std::max(y1, y);
-    }
-    UndistortionMap map{camera, std::vector<std::int32_t>(points.size(), -1)};
-    if (!(x0 <= x1 && y0 <= y1))
+    // The map first: a camera too large for memory is refused before the work of its field.
+    UndistortionMap map{
+        camera, std::vector<std::int32_t>(static_cast<size_t>(camera.width * camera.height), -1)};
+    Field field = field_of(camera, distortion);
+    if (!(field.x0 <= field.x1 && field.y0 <= field.y1))
         return map;
     // Half a pixel of margin on every side, so the edge pixels' centres fall inside.
-    double width = (x1 - x0) * camera.fx + 2;
-    double height = (y1 - y0) * camera.fy + 2;
-    double scale = std::min({finest_scale(camera, points), kMaxFieldGrowth * camera.width / width,
-                             kMaxFieldGrowth * camera.height / height});
+    double width = (field.x1 - field.x0) * camera.fx + 2;
+    double height = (field.y1 - field.y0) * camera.fy + 2;
+    // The inverse of the least spacing gives every pixel of the distorted image a pinhole pixel
+    // of its own.
+    double finest = field.spacing > 0 ? 1.0 / field.spacing : 1.0;
+    double scale = std::min(
+        {finest, kMaxFieldGrowth * camera.width / width, kMaxFieldGrowth * camera.height / height});
     Pinhole& pinhole = map.pinhole;
     pinhole.fx = camera.fx * scale;
     pinhole.fy = camera.fy * scale;
     pinhole.width = std::max(1L, static_cast<long>(std::ceil(width * scale)));
     pinhole.height = std::max(1L, static_cast<long>(std::ceil(height * scale)));
-    pinhole.cx = 0.5 * (pinhole.width - 1) - 0.5 * (x0 + x1) * pinhole.fx;
-    pinhole.cy = 0.5 * (pinhole.height - 1) - 0.5 * (y0 + y1) * pinhole.fy;
-    for (size_t i = 0; i < points.size(); ++i) {
-        auto [x, y] = points[i];
-        if (std::isnan(x))
-            continue;
-        long u = std::lround(pinhole.fx * x + pinhole.cx);
-        long v = std::lround(pinhole.fy * y + pinhole.cy);
-        if (u >= 0 && u < pinhole.width && v >= 0 && v < pinhole.height)
-            map.source[i] = static_cast<std::int32_t>(v * pinhole.width + u);
-    }
+    pinhole.cx = 0.5 * (pinhole.width - 1) - 0.5 * (field.x0 + field.x1) * pinhole.fx;
+    pinhole.cy = 0.5 * (pinhole.height - 1) - 0.5 * (field.y0 + field.y1) * pinhole.fy;
+    for (long v = 0; v < camera.height; ++v)
+        for (long u = 0; u < camera.width; ++u) {
+            auto [x, y] = undistorted_pixel(camera, distortion, u, v);
+            if (std::isnan(x))
+                continue;
+            long column = std::lround(pinhole.fx * x + pinhole.cx);
+            long row = std::lround(pinhole.fy * y + pinhole.cy);
+            if (column >= 0 && column < pinhole.width && row >= 0 && row < pinhole.height)
+                map.source[static_cast<size_t>(v * camera.width + u)] =
+                    static_cast<std::int32_t>(row * pinhole.width + column);
+        }
     return map;
 }
 

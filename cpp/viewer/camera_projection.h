@@ -15,16 +15,29 @@ struct Pinhole {
     double fy;
     double cx;
     double cy;
+
+    bool operator==(const Pinhole&) const = default;
 };
 
 /// OpenCV's (k1, k2, p1, p2, k3).
 struct Distortion {
     double k1, k2, p1, p2, k3;
 
+    bool operator==(const Distortion&) const = default;
+
     bool none() const { return k1 == 0 && k2 == 0 && p1 == 0 && p2 == 0 && k3 == 0; }
     /// Where OpenCV's model moves the normalised point (x, y).
     std::array<double, 2> apply(double x, double y) const;
 };
+
+/// The largest far / near drawn: the 24-bit depth buffer's step at `far` is far / near / 2**24
+/// of far, kept under 1 %.
+#define MARNOX_MAX_DEPTH_RATIO 100000
+inline constexpr double kMaxDepthRatio = MARNOX_MAX_DEPTH_RATIO;
+
+/// Whether the depth terms of the projection of near..far hold in the single precision OpenGL
+/// draws with.
+bool depth_range_fits_single_precision(double near, double far);
 
 /// The OpenGL projection matrix, row major, that puts a point of VTK's eye frame (OpenCV's
 /// frame with y and z negated) on the pixel the pinhole puts it, with depth 0 at `near` and 1

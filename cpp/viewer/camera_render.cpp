@@ -1,13 +1,18 @@
 // camera_render.cpp: render(): each camera drawn from its pose, read back and made into a frame.
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <optional>
+#include <span>
 
 #include "camera_pixels.h"
 #include "camera_projection.h"
 #include "camera_renderer.h"
+#include "camera_state.h"
 #include "host.h"
 #include "interfaces/model.h"
+#include "scene_look.h"
 
 namespace marnox::viewer::cameras {
 namespace {
@@ -23,31 +28,20 @@ const Name float32{"float32"};
 const Name int32{"int32"};
 const Name width{"width"}, height{"height"}, fx{"fx"}, fy{"fy"}, cx{"cx"}, cy{"cy"};
 
-double as_double(nb::handle value) {
-    double number = PyFloat_AsDouble(value.ptr());
-    if (number == -1.0 && PyErr_Occurred())
-        pyglue::raise_current();
-    return number;
-}
-
-long as_long(nb::handle value) {
-    long number = PyLong_AsLong(value.ptr());
-    if (number == -1 && PyErr_Occurred())
-        pyglue::raise_current();
-    return number;
-}
-
 [[noreturn]] void refuse(nb::handle name, const char* fault) {
     pyglue::raise(PyExc_ValueError, "camera %R: %s", name.ptr(), fault);
 }
 
 /// The camera's intrinsics, refused unless they describe an image a window can draw.
 Pinhole checked_pinhole(nb::handle name, nb::handle values) {
-    Pinhole p{as_long(pyglue::getattr(values, width)), as_long(pyglue::getattr(values, height)),
-              as_double(pyglue::getattr(values, fx)),  as_double(pyglue::getattr(values, fy)),
-              as_double(pyglue::getattr(values, cx)),  as_double(pyglue::getattr(values, cy))};
-    if (p.width < 1 || p.height < 1 || p.width > kMaxWindowSide || p.height > kMaxWindowSide)
-        refuse(name, "image width and height must be from 1 to 16384 pixels");
+    using pyglue::to_double, pyglue::to_long;
+    Pinhole p{to_long(pyglue::getattr(values, width)), to_long(pyglue::getattr(values, height)),
+              to_double(pyglue::getattr(values, fx)),  to_double(pyglue::getattr(values, fy)),
+              to_double(pyglue::getattr(values, cx)),  to_double(pyglue::getattr(values, cy))};
+    if (!is_allowed_window(p.width, p.height))
+        pyglue::raise(PyExc_ValueError,
+                      "camera %R: image width and height must be from 1 to %ld pixels", name.ptr(),
+                      kMaxWindowSide);
     if (!(p.fx > 0 && p.fy > 0 && std::isfinite(p.fx) && std::isfinite(p.fy)))
         refuse(name, "focal lengths fx and fy must be positive and finite");
     if (!(std::isfinite(p.cx) && std::isfinite(p.cy)))
@@ -61,7 +55,7 @@ Distortion read_distortion(nb::handle name, nb::handle values) {
         refuse(name, "distortion() must give five coefficients");
     double k[5];
     for (Py_ssize_t i = 0; i < 5; ++i) {
-        k[i] = as_double(PySequence_Fast_GET_ITEM(sequence.ptr(), i));
+        k[i] = pyglue::to_double(PySequence_Fast_GET_ITEM(sequence.ptr(), i));
         if (!std::isfinite(k[i]))
             refuse(name, "distortion coefficients must be finite");
     }
@@ -92,7 +86,8 @@ nb::object vtk_matrix(const Call& call, const std::array<double, 16>& values) {
 
 /// Puts VTK's camera at the pose, looking down the camera's +z with its -y up, projecting
 /// through the pinhole.
-void aim(const Call& call, nb::handle ren, const std::array<double, 16>& pose, const Pinhole& p) {
+void aim(const Call& call, nb::handle ren, const std::array<double, 16>& pose, const Pinhole& p,
+         const RendererState& state) {
     nb::object camera = call_method(ren, vtk::GetActiveCamera);
     double x = pose[3], y = pose[7], z = pose[11];
     call_method(camera, vtk::SetPosition, nb::float_(x), nb::float_(y), nb::float_(z));
@@ -100,44 +95,32 @@ void aim(const Call& call, nb::handle ren, const std::array<double, 16>& pose, c
                 nb::float_(z + pose[10]));
     call_method(camera, vtk::SetViewUp, nb::float_(-pose[1]), nb::float_(-pose[5]),
                 nb::float_(-pose[9]));
-    double near = as_double(pyglue::getattr(call.self(), field::near));
-    double far = as_double(pyglue::getattr(call.self(), field::far));
     call_method(camera, vtk::SetExplicitProjectionTransformMatrix,
-                vtk_matrix(call, projection_matrix(p, near, far)));
+                vtk_matrix(call, projection_matrix(p, state.near, state.far)));
     call_method(camera, vtk::UseExplicitProjectionTransformMatrixOn);
 }
 
-/// Whether a `_distortionMaps` entry is (key, pinhole, map) with a map of `pixels` indices:
-/// anything else there is made afresh.
-bool usable_entry(nb::handle entry, nb::handle key, Py_ssize_t pixels) {
-    if (!PyTuple_Check(entry.ptr()) || PyTuple_GET_SIZE(entry.ptr()) != 3 || !entry[0].equal(key))
-        return false;
-    PyObject* map = PyTuple_GET_ITEM(entry.ptr(), 2);
-    return PyBytes_Check(map) &&
-           PyBytes_GET_SIZE(map) == pixels * static_cast<Py_ssize_t>(sizeof(std::int32_t));
-}
-
-/// The pinhole drawn for a distorted camera and its pixel map, made once per intrinsics and
-/// distortion and kept in `_distortionMaps` under the camera's name.
-nb::object distortion_entry(const Call& call, nb::handle name, nb::handle key, const Pinhole& p,
-                            const Distortion& d) {
-    nb::object maps = pyglue::getattr(call.self(), field::distortion_maps);
-    nb::object entry = call_method(maps, get, name);
-    if (usable_entry(entry, key, p.width * p.height))
-        return entry;
-    UndistortionMap map = undistortion_map(p, d);
-    const Pinhole& q = map.pinhole;
-    if (q.width > kMaxWindowSide || q.height > kMaxWindowSide)
-        refuse(name, "distortion widens the field beyond a drawable image");
-    nb::object pinhole = nb::make_tuple(q.width, q.height, q.fx, q.fy, q.cx, q.cy);
-    nb::object pixels = nb::steal(PyBytes_FromStringAndSize(
-        reinterpret_cast<const char*>(map.source.data()),
-        static_cast<Py_ssize_t>(map.source.size() * sizeof(std::int32_t))));
-    if (!pixels.is_valid())
-        pyglue::raise_current();
-    entry = nb::make_tuple(key, pinhole, pixels);
-    maps[name] = entry;
-    return entry;
+/// How a distorted camera is drawn, made once per intrinsics and distortion and kept under the
+/// camera's name.
+std::shared_ptr<const DistortedDraw> distorted_draw(RendererState& state, nb::handle name,
+                                                    const Pinhole& p, const Distortion& d) {
+    CameraMap& kept = state.maps[text_of(name)];
+    if (kept.draw && kept.camera == p && kept.distortion == d)
+        return kept.draw;
+    try {
+        UndistortionMap map = undistortion_map(p, d);
+        if (!is_allowed_window(map.pinhole.width, map.pinhole.height))
+            refuse(name, "distortion widens the field beyond a drawable image");
+        TileGroups groups = group_by_tile(map.source, map.pinhole);
+        auto draw = std::make_shared<const DistortedDraw>(std::move(map), std::move(groups));
+        kept = {p, d, draw};
+        return draw;
+    } catch (const std::bad_alloc&) {
+        pyglue::raise(PyExc_MemoryError,
+                      "camera %R: not enough memory for the pixel map of its distortion "
+                      "(%ld x %ld pixels)",
+                      name.ptr(), p.width, p.height);
+    }
 }
 
 /// Takes the camera's own body out of the scene for its draw and puts it back after.
@@ -231,77 +214,103 @@ std::vector<std::int32_t> labels_of_ids(const Call& call, const DrawnPixels& dra
     for (std::uint32_t id : ids) {
         nb::object prop = call_method(selector, vtk::GetPropFromID, nb::int_(id - 1));
         label_of_id[id] =
-            static_cast<std::int32_t>(as_long(call_method(label_of, get, prop, none)));
+            static_cast<std::int32_t>(pyglue::to_long(call_method(label_of, get, prop, none)));
     }
     return label_of_id;
 }
 
+/// Where one camera's tiles are drawn from and what they are made into.
+struct CameraDraw {
+    const Call& call;
+    const RendererState& state;
+    std::array<double, 16> world;
+    /// The pinhole drawn, the camera's own or the undistorted one of a distorted camera.
+    Pinhole drawn;
+    const DistortedDraw* distorted;
+    nb::object own_actors;
+    CameraImages images;
+    std::array<std::uint8_t, 3> background;
+
+    std::span<const std::int32_t> group(size_t index) const {
+        const TileGroups& groups = distorted->groups;
+        return {groups.pixels.data() + groups.starts[index],
+                groups.pixels.data() + groups.starts[index + 1]};
+    }
+
+    /// Draws `tile` of the drawn image and fills the camera pixels that show it.
+    void tile(size_t index, const Tile& tile) const {
+        if (distorted && group(index).empty())
+            return;
+        Pinhole part = tile_pinhole(drawn, tile);
+        aim(call, pyglue::getattr(call.self(), field::ren), world, part, state);
+        WindowPixels window = draw(call, own_actors, part);
+        Py_ssize_t pixels = tile.width * tile.height;
+        Buffer rgb(window.rgb, PyBUF_SIMPLE);
+        Buffer depth(window.depth, PyBUF_SIMPLE);
+        DrawnPixels drawn_pixels{tile, static_cast<const std::uint8_t*>(data_of(rgb, 3 * pixels)),
+                                 static_cast<const float*>(data_of(depth, 4 * pixels)), nullptr};
+        std::optional<Buffer> ids;
+        if (window.prop_ids.is_valid()) {
+            ids.emplace(window.prop_ids, PyBUF_SIMPLE);
+            drawn_pixels.prop_ids = static_cast<const std::uint8_t*>(data_of(*ids, 3 * pixels));
+        }
+        std::vector<std::int32_t> label_of_id = labels_of_ids(call, drawn_pixels);
+        PixelRules rules{state.near, state.far, background, &label_of_id};
+        if (distorted)
+            remap_tile_images(drawn_pixels, rules, images, group(index),
+                              distorted->map.source.data(), drawn.width);
+        else
+            make_tile_images(drawn_pixels, rules, images);
+    }
+};
+
 /// One camera's CameraFrame.
-nb::object render_camera(const Call& call, nb::handle name, nb::handle camera) {
+nb::object render_camera(const Call& call, RendererState& state, nb::handle name,
+                         nb::handle camera) {
     nb::handle self = call.self();
     model::Camera model_camera{camera};
     nb::object camera_intrinsics = model_camera.intrinsics();
     Pinhole image = checked_pinhole(name, camera_intrinsics);
     nb::object pose = model_camera.world_pose();
     std::array<double, 16> world = pose_matrix(name, pose);
-    nb::object coefficients = model_camera.distortion();
-    Distortion lens = read_distortion(name, coefficients);
-
-    Pinhole drawn_pinhole = image;
-    nb::object map_entry;
-    const std::int32_t* source = nullptr;
-    if (!lens.none()) {
-        nb::object key = nb::make_tuple(nb::tuple(camera_intrinsics), nb::tuple(coefficients));
-        map_entry = distortion_entry(call, name, key, image, lens);
-        nb::object q = map_entry[1];
-        drawn_pinhole = {as_long(q[0]),   as_long(q[1]),   as_double(q[2]),
-                         as_double(q[3]), as_double(q[4]), as_double(q[5])};
-        if (drawn_pinhole.width < 1 || drawn_pinhole.height < 1 ||
-            drawn_pinhole.width > kMaxWindowSide || drawn_pinhole.height > kMaxWindowSide)
-            refuse(name, "_distortionMaps holds a pinhole no window can draw");
-        source = reinterpret_cast<const std::int32_t*>(PyBytes_AS_STRING(map_entry[2].ptr()));
-    }
-
-    aim(call, pyglue::getattr(self, field::ren), world, drawn_pinhole);
-    nb::object own = call_method(pyglue::getattr(self, field::own_actors), get, name, nb::tuple());
-    WindowPixels window = draw(call, own, drawn_pinhole);
-
-    Py_ssize_t pixels = drawn_pinhole.width * drawn_pinhole.height;
-    Buffer rgb(window.rgb, PyBUF_SIMPLE);
-    Buffer depth(window.depth, PyBUF_SIMPLE);
-    DrawnPixels drawn{drawn_pinhole.width, drawn_pinhole.height,
-                      static_cast<const std::uint8_t*>(data_of(rgb, 3 * pixels)),
-                      static_cast<const float*>(data_of(depth, 4 * pixels)), nullptr};
-    std::optional<Buffer> ids;
-    if (window.prop_ids.is_valid()) {
-        ids.emplace(window.prop_ids, PyBUF_SIMPLE);
-        drawn.prop_ids = static_cast<const std::uint8_t*>(data_of(*ids, 3 * pixels));
-    }
-    std::vector<std::int32_t> label_of_id = labels_of_ids(call, drawn);
+    Distortion lens = read_distortion(name, model_camera.distortion());
+    std::shared_ptr<const DistortedDraw> distorted;
+    if (!lens.none())
+        distorted = distorted_draw(state, name, image, lens);
 
     nb::int_ rows(image.height), columns(image.width);
     nb::object color = new_array(call, nb::make_tuple(rows, columns, 3), uint8);
     nb::object depth_image = new_array(call, nb::make_tuple(rows, columns), float32);
     nb::object labels = nb::none();
-    if (drawn.prop_ids)
+    bool labelled = !pyglue::getattr(self, field::selector).is_none();
+    if (labelled)
         labels = new_array(call, nb::make_tuple(rows, columns), int32);
     {
         const int writable = PyBUF_WRITABLE | PyBUF_C_CONTIGUOUS;
         Buffer color_out(color, writable);
         Buffer depth_out(depth_image, writable);
         std::optional<Buffer> labels_out;
-        if (drawn.prop_ids)
+        if (labelled)
             labels_out.emplace(labels, writable);
-        CameraImages images{static_cast<std::uint8_t*>(color_out->buf),
-                            static_cast<float*>(depth_out->buf),
-                            labels_out ? static_cast<std::int32_t*>((*labels_out)->buf) : nullptr,
-                            image.width, image.height};
-        std::array<std::uint8_t, 3> background;
+        CameraDraw draw{
+            call,
+            state,
+            world,
+            distorted ? distorted->map.pinhole : image,
+            distorted.get(),
+            call_method(pyglue::getattr(self, field::own_actors), get, name, nb::tuple()),
+            {static_cast<std::uint8_t*>(color_out->buf), static_cast<float*>(depth_out->buf),
+             labels_out ? static_cast<std::int32_t*>((*labels_out)->buf) : nullptr, image.width,
+             image.height},
+            {}};
         for (int i = 0; i < 3; ++i)
-            background[i] = static_cast<std::uint8_t>(std::lround(kBackground[i] * 255));
-        double near = as_double(pyglue::getattr(self, field::near));
-        double far = as_double(pyglue::getattr(self, field::far));
-        make_images(drawn, {near, far, background, &label_of_id, source}, images);
+            draw.background[i] =
+                static_cast<std::uint8_t>(std::lround(look::kBackgroundBottom[i] * 255));
+        std::vector<Tile> tiles = tiles_of(draw.drawn);
+        for (size_t index = 0; index < tiles.size(); ++index) draw.tile(index, tiles[index]);
+        if (distorted)
+            fill_nothing({state.near, state.far, draw.background, nullptr}, draw.images,
+                         draw.group(tiles.size()));
     }
     return pyglue::call(call.global(global::camera_frame), name, color, depth_image, labels,
                         camera_intrinsics, pose);
@@ -314,6 +323,9 @@ nb::object render_camera(const Call& call, nb::handle name, nb::handle camera) {
 nb::object render(const Call& call) {
     nb::handle self = call.self();
     nb::handle names = call.arg(1);
+    HeldState held = state_of(self);
+    RendererState& state = held.state;
+    require_thread(state, "render", true);
     model::Project project{pyglue::getattr(self, field::project)};
     nb::object cameras = call_method(project.workspace(), model::names::get_cameras);
     nb::list chosen;
@@ -330,7 +342,7 @@ nb::object render(const Call& call) {
     nb::object origin_link = model::Workspace{project.workspace()}.origin_link();
     model::place_link_tree(call, origin_link, model::new_pose(call));
     nb::list frames;
-    for (nb::handle pair : chosen) frames.append(render_camera(call, pair[0], pair[1]));
+    for (nb::handle pair : chosen) frames.append(render_camera(call, state, pair[0], pair[1]));
     return frames;
 }
 
@@ -351,7 +363,9 @@ MethodDef render_method() {
         "\n"
         "Raises KeyError naming an unknown camera before anything is drawn, and ValueError\n"
         "naming a camera whose intrinsics, distortion or pose cannot be drawn (a size of\n"
-        "zero, a focal length that is not positive, a pose that is not finite).\n"
+        "zero, a focal length that is not positive, a pose that is not finite);\n"
+        "MemoryError for a camera whose images or distortion map do not fit in memory;\n"
+        "RuntimeError on a thread other than the one that first called render().\n"
         "\n"
         "Example::\n"
         "\n"

@@ -2,27 +2,31 @@
 #include "camera_renderer.h"
 
 #include <cmath>
+#include <string>
 
+#include "camera_state.h"
+#include "host.h"
 #include "interfaces/model.h"
-#include "workspace_viewer.h"
+#include "scene_look.h"
 
 namespace marnox::viewer {
 namespace cameras {
 namespace {
 
+const char* const kDepthRatioFault =
+    "far may be at most " MARNOX_TEXT(MARNOX_MAX_DEPTH_RATIO) " times near: farther, the depth "
+    "buffer cannot tell depths apart, got near=%R and far=%R";
+
 /// A float argument, refused with ValueError unless finite.
 double finite_number(nb::handle value, const char* argument) {
-    double number = PyFloat_AsDouble(value.ptr());
-    if (number == -1.0 && PyErr_Occurred())
-        pyglue::raise_current();
+    double number = pyglue::to_double(value);
     if (!std::isfinite(number))
         pyglue::raise(PyExc_ValueError, "%s must be finite, got %R", argument, value.ptr());
     return number;
 }
 
-/// Everything setProject builds while walking the workspace.
+/// Everything setProject builds while walking the workspace, before any of it is shown.
 struct SceneBuild {
-    nb::handle ren;
     /// `nodePath(parent, name)`: a node's path, the labels' names.
     nb::handle node_path;
     nb::list actors;
@@ -34,10 +38,8 @@ struct SceneBuild {
         nb::object actor = model::VisualElement{element}.actor();
         if (actor.is_none())
             return actor;
-        if (!label_of.contains(actor)) {
+        if (!label_of.contains(actor))
             actors.append(actor);
-            pyglue::call_method(ren, vtk::AddActor, actor);
-        }
         label_of[actor] = nb::int_(label);
         return actor;
     }
@@ -78,6 +80,15 @@ struct SceneBuild {
 
 }  // namespace
 
+std::string text_of(nb::handle value) {
+    nb::object text = pyglue::checked(PyObject_Str(value.ptr()));
+    Py_ssize_t size = 0;
+    const char* utf8 = PyUnicode_AsUTF8AndSize(text.ptr(), &size);
+    if (!utf8)
+        pyglue::raise_current();
+    return std::string(utf8, static_cast<size_t>(size));
+}
+
 /// `__init__(project, near, far, labels)`: an off-screen window with one renderer, lit as the
 /// workspace viewer is, then the project's scene.
 nb::object construct(const Call& call) {
@@ -87,19 +98,26 @@ nb::object construct(const Call& call) {
     if (!(near > 0 && near < far))
         pyglue::raise(PyExc_ValueError, "need 0 < near < far, got near=%R and far=%R",
                       call.arg(2).ptr(), call.arg(3).ptr());
+    if (!(far <= kMaxDepthRatio * near))
+        pyglue::raise(PyExc_ValueError, kDepthRatioFault, call.arg(2).ptr(), call.arg(3).ptr());
+    if (!depth_range_fits_single_precision(near, far))
+        pyglue::raise(PyExc_ValueError,
+                      "near and far too large for the single precision OpenGL draws with, got "
+                      "near=%R and far=%R",
+                      call.arg(2).ptr(), call.arg(3).ptr());
     bool labels = pyglue::truthy(call.arg(4));
-    pyglue::setattr(self, field::near, nb::float_(near));
-    pyglue::setattr(self, field::far, nb::float_(far));
     pyglue::setattr(self, field::labels, nb::bool_(labels));
 
     nb::object ren = pyglue::call(call.global(global::vtk_renderer));
-    pyglue::call_method(ren, vtk::SetBackground, nb::float_(kBackground[0]),
-                        nb::float_(kBackground[1]), nb::float_(kBackground[2]));
+    const double* background = look::kBackgroundBottom;
+    pyglue::call_method(ren, vtk::SetBackground, nb::float_(background[0]),
+                        nb::float_(background[1]), nb::float_(background[2]));
     nb::object window = pyglue::call(call.global(global::vtk_render_window));
     pyglue::call_method(window, vtk::OffScreenRenderingOn);
     // Exact colours, depths and prop ids per pixel: no sample blends two surfaces.
     pyglue::call_method(window, vtk::SetMultiSamples, nb::int_(0));
     pyglue::call_method(window, vtk::AddRenderer, ren);
+    pyglue::setattr(self, field::state, new_state(near, far, window));
     pyglue::setattr(self, field::ren, ren);
     pyglue::setattr(self, field::window, window);
 
@@ -110,8 +128,7 @@ nb::object construct(const Call& call) {
         pyglue::call_method(selector, vtk::SetActorPassOnly, nb::bool_(true));
     }
     pyglue::setattr(self, field::selector, selector);
-    pyglue::setattr(self, field::distortion_maps, nb::dict());
-    pyglue::call_method(self, workspace::method::create_lights);
+    pyglue::call_method(self, look::create_lights);
     pyglue::call_method(self, method::set_project, call.arg(1));
     return nb::none();
 }
@@ -123,7 +140,8 @@ MethodDef construct_method() {
         "Parameters:\n"
         "    project: a Project (anything with workspace() and system()).\n"
         "    near, far: the depth range drawn, in metres along each camera's +z;\n"
-        "        0 < near < far, else ValueError.\n"
+        "        0 < near < far and far at most " MARNOX_TEXT(MARNOX_MAX_DEPTH_RATIO) " times near (farther, the\n"
+        "        depth buffer's step nears 1 % of the depth), else ValueError.\n"
         "    labels: if true, render() also returns label images.\n"
         "\n"
         "The window is always off screen (EGL or OSMesa without a display).\n"
@@ -142,24 +160,15 @@ MethodDef construct_method() {
     };
 }
 
-/// `setProject(project)`: the scene rebuilt from the project's workspace, its labels named.
+/// `setProject(project)`: the scene built from the project's workspace, then shown in place of
+/// the old one, so that a build the model breaks off leaves the renderer as it was.
 nb::object set_project(const Call& call) {
     nb::handle self = call.self();
     nb::handle project = call.arg(1);
-    nb::object ren = pyglue::getattr(self, field::ren);
-    nb::object old_actors = pyglue::getattr_or(self, field::actors, nb::list());
-    for (nb::handle actor : old_actors) pyglue::call_method(ren, vtk::RemoveActor, actor);
-    pyglue::setattr(self, field::project, project);
-
-    // The new actors are tracked from the start, so that a build the model breaks off still
-    // leaves every actor it added for the next setProject to remove.
+    require_thread(state_of(self).state, "setProject", false);
     nb::object node_path = call.global(global::node_path);
-    SceneBuild scene{ren, node_path, {}, {}, {}};
-    pyglue::setattr(self, field::actors, scene.actors);
-    pyglue::setattr(self, field::label_names, scene.label_names);
-    pyglue::setattr(self, field::label_of, scene.label_of);
+    SceneBuild scene{node_path, {}, {}, {}};
     nb::dict own_actors;
-    pyglue::setattr(self, field::own_actors, own_actors);
     model::Workspace workspace{model::Project{project}.workspace()};
     for (const Name* collection : model::kNodeCollections) {
         bool cameras = collection == &model::names::get_cameras;
@@ -169,6 +178,15 @@ nb::object set_project(const Call& call) {
                 own_actors[pyglue::call_method(node, model::names::name)] = own;
         }
     }
+    nb::object ren = pyglue::getattr(self, field::ren);
+    nb::object old_actors = pyglue::getattr_or(self, field::actors, nb::list());
+    for (nb::handle actor : old_actors) pyglue::call_method(ren, vtk::RemoveActor, actor);
+    for (nb::handle actor : scene.actors) pyglue::call_method(ren, vtk::AddActor, actor);
+    pyglue::setattr(self, field::project, project);
+    pyglue::setattr(self, field::actors, scene.actors);
+    pyglue::setattr(self, field::label_names, scene.label_names);
+    pyglue::setattr(self, field::label_of, scene.label_of);
+    pyglue::setattr(self, field::own_actors, own_actors);
     return nb::none();
 }
 
@@ -178,7 +196,10 @@ MethodDef set_project_method() {
         "\n"
         "Call it again after nodes were added or removed; poses and joint positions set on\n"
         "the model show at the next render() without it. The actors are the model's own,\n"
-        "shared with any viewer of the same project: no geometry is copied.\n"
+        "shared with any viewer of the same project: no geometry is copied. An error of\n"
+        "the model propagates and leaves the renderer bound to its previous project, its\n"
+        "scene and labels unchanged. Raises RuntimeError on a thread other than the one\n"
+        "render() first ran on.\n"
         "\n"
         "Parameters:\n"
         "    project: a Project.\n"
@@ -237,12 +258,14 @@ const char* const kDoc =
     "each of its pixels takes the nearest pinhole pixel its ray passes through, for\n"
     "colour as for depth and labels, so all three show the same surface point.\n"
     "\n"
-    "State lives in instance attributes: _near, _far, _labels, _ren, _window,\n"
-    "_selector (the vtkHardwareSelector of the label pass, None without labels),\n"
-    "_distortionMaps (per camera name: the intrinsics and distortion a pixel map was\n"
-    "made for, the pinhole drawn and the map), then, from setProject, _project,\n"
-    "_actors, _labelNames, _labelOf (actor -> label index) and _ownActors (camera\n"
-    "name -> the actors of its own body).\n"
+    "The renderer belongs to the thread that first calls render(): from then on\n"
+    "render() and setProject() raise RuntimeError on any other thread.\n"
+    "\n"
+    "State lives in instance attributes: _state (the depth range, the thread drawn on\n"
+    "and each distorted camera's pixel map, kept in C++), _labels, _ren, _window,\n"
+    "_selector (the vtkHardwareSelector of the label pass, None without labels), then,\n"
+    "from setProject, _project, _actors, _labelNames, _labelOf (actor -> label index)\n"
+    "and _ownActors (camera name -> the actors of its own body).\n"
     "\n"
     "Example::\n"
     "\n"
@@ -266,7 +289,7 @@ void define_camera_renderer(nb::handle module) {
         .def(set_project_method())
         .def(label_names_method())
         .def(render_method())
-        .def(workspace::create_lights_method())
+        .def(look::create_lights_method())
         .finish();
 }
 

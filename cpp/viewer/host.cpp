@@ -14,7 +14,7 @@ bool is_allowed_side(PyObject* side) {
     long value = PyLong_AsLongAndOverflow(side, &overflow);
     if (value == -1 && PyErr_Occurred())
         pyglue::raise_current();
-    return overflow == 0 && value >= 1 && value <= kMaxWindowSide;
+    return overflow == 0 && is_allowed_window(value, value);
 }
 
 /// The calling thread's identity, as `threading.get_ident()` gives it.
@@ -170,7 +170,9 @@ nb::object stop(const Call& call) {
     nb::handle self = call.self();
     require_window_thread(self, "stop");
     pyglue::setattr(self, field::stopped, Py_True);
-    call_method(getattr(self, field::window), vtk::Finalize);
+    nb::object window = getattr(self, field::window);
+    release_props_before_finalize(window);
+    call_method(window, vtk::Finalize);
     nb::object interactor = getattr(self, field::interactor);
     if (!interactor.is_none())
         call_method(interactor, vtk::TerminateApp);

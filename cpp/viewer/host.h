@@ -9,8 +9,14 @@
 namespace marnox::viewer {
 
 /// The largest window side accepted, in pixels: larger windows are more than the off-screen
-/// renderer can allocate, and Mesa crashes instead of failing.
-inline constexpr long kMaxWindowSide = 16384;
+/// renderer can allocate, and Mesa crashes instead of failing. Python sees it as MAX_WINDOW_SIZE.
+#define MARNOX_MAX_WINDOW_SIDE 16384
+inline constexpr long kMaxWindowSide = MARNOX_MAX_WINDOW_SIDE;
+
+/// Whether a window of `width` x `height` pixels is allowed: each side from 1 to kMaxWindowSide.
+inline bool is_allowed_window(long width, long height) {
+    return width >= 1 && height >= 1 && width <= kMaxWindowSide && height <= kMaxWindowSide;
+}
 
 namespace host {
 
@@ -108,5 +114,10 @@ bool is_stopped(nb::handle self);
 /// prop in `window`'s renderers that another viewport shows too, so that the next frame of
 /// `window` uploads them afresh.
 void release_shared_props(nb::handle window);
+
+/// For an EGL or OSMesa window about to be finalised: releases every prop's graphics resources
+/// first, then makes `window`'s context current, so that finalising it deletes nothing of
+/// another window's.
+void release_props_before_finalize(nb::handle window);
 
 }  // namespace marnox::viewer

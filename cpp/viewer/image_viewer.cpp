@@ -67,7 +67,7 @@ MethodDef construct_method() {
         "height) pixels, applied when a project is set. Nothing is shown yet.\n"
         "\n"
         "Raises TypeError unless ``size`` is exactly a tuple, ValueError if it holds\n"
-        "integers outside 1 to MAX_WINDOW_SIZE (16384).";
+        "integers outside 1 to MAX_WINDOW_SIZE (" MARNOX_TEXT(MARNOX_MAX_WINDOW_SIDE) ").";
     return {
         .name = pyglue::special::init,
         .impl = construct,
@@ -210,7 +210,7 @@ const char* const kDoc =
     "The window belongs to the thread that calls init() (its identity, as\n"
     "threading.get_ident() gives it, is ``_thread``): from then on init, spin, render,\n"
     "stop, screenshot and setProject raise RuntimeError on any other thread.\n"
-    "``size`` is two integers from 1 to MAX_WINDOW_SIZE (16384); others raise ValueError\n"
+    "``size`` is two integers from 1 to MAX_WINDOW_SIZE (" MARNOX_TEXT(MARNOX_MAX_WINDOW_SIDE) "); others raise ValueError\n"
     "from the constructor and from setProject(), which applies ``_size``.\n"
     "\n"
     "Example::\n"

@@ -6,6 +6,11 @@
 // does nothing), so the rest of the frame draws with the wrong context and Mesa crashes.
 // Releasing beforehand, outside the frame, leaves nothing for the frame to release; the frame
 // starts by making its own context current. X windows restore the context themselves.
+//
+// Finalising a window releases its props the same way, and then the rest of what the window
+// holds (framebuffers, shaders) in the context the props' release left current: another
+// window's, whose objects of the same names it deletes, so that window draws nothing from then
+// on. Its props are released first, and its own context made current again, before it goes.
 #include "host.h"
 
 namespace marnox::viewer {
@@ -13,11 +18,7 @@ namespace {
 
 /// Whether `prop` is in more than one viewport: each renderer showing it is a consumer.
 bool is_shared(nb::handle prop) {
-    nb::object consumers = pyglue::call_method(prop, vtk::GetNumberOfConsumers);
-    long count = PyLong_AsLong(consumers.ptr());
-    if (count == -1 && PyErr_Occurred())
-        pyglue::raise_current();
-    return count > 1;
+    return pyglue::to_long(pyglue::call_method(prop, vtk::GetNumberOfConsumers)) > 1;
 }
 
 }  // namespace
@@ -29,6 +30,16 @@ void release_shared_props(nb::handle window) {
         for (nb::handle prop : pyglue::call_method(renderer, vtk::GetViewProps))
             if (is_shared(prop))
                 pyglue::call_method(prop, vtk::ReleaseGraphicsResources, window);
+}
+
+void release_props_before_finalize(nb::handle window) {
+    if (!renders_off_screen_only(window) ||
+        !pyglue::truthy(pyglue::call_method(window, vtk::GetInitialized)))
+        return;
+    for (nb::handle renderer : pyglue::call_method(window, vtk::GetRenderers))
+        for (nb::handle prop : pyglue::call_method(renderer, vtk::GetViewProps))
+            pyglue::call_method(prop, vtk::ReleaseGraphicsResources, window);
+    pyglue::call_method(window, vtk::MakeCurrent);
 }
 
 void define_release_shared_props(nb::handle module) {

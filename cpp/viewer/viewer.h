@@ -4,6 +4,10 @@
 
 #include "pyglue/pyglue.h"
 
+/// A numeric macro's value as a string literal, for docstrings that state a limit.
+#define MARNOX_TEXT(macro) MARNOX_TEXT_OF(macro)
+#define MARNOX_TEXT_OF(value) #value
+
 namespace marnox::viewer {
 
 namespace nb = nanobind;
@@ -12,7 +16,7 @@ using pyglue::KwNames;
 using pyglue::MethodDef;
 using pyglue::Name;
 
-/// Instance fields; all viewer state lives in the instance __dict__ under these names.
+/// Instance fields: the viewers' state, in the instance __dict__ under these names.
 namespace field {
 inline const Name size{"_size"};
 inline const Name ren{"_ren"};
@@ -27,14 +31,12 @@ inline const Name renderers{"_renderers"};
 inline const Name image_data{"_image_data"};
 inline const Name stopped{"_stopped"};
 inline const Name thread{"_thread"};
-inline const Name near{"_near"};
-inline const Name far{"_far"};
+inline const Name state{"_state"};
 inline const Name labels{"_labels"};
 inline const Name selector{"_selector"};
 inline const Name label_names{"_labelNames"};
 inline const Name label_of{"_labelOf"};
 inline const Name own_actors{"_ownActors"};
-inline const Name distortion_maps{"_distortionMaps"};
 }  // namespace field
 
 /// Module-level names, looked up in the module namespace at call time. The model's classes are
@@ -93,6 +95,7 @@ MARNOX_VTK_METHOD(GetActiveCamera);
 MARNOX_VTK_METHOD(GetActors);
 MARNOX_VTK_METHOD(GetColor3d);
 MARNOX_VTK_METHOD(GetErrorCode);
+MARNOX_VTK_METHOD(GetInitialized);
 MARNOX_VTK_METHOD(GetNumberOfConsumers);
 MARNOX_VTK_METHOD(GetOutputPort);
 MARNOX_VTK_METHOD(GetPixelData);
@@ -104,6 +107,7 @@ MARNOX_VTK_METHOD(GetZbufferData);
 MARNOX_VTK_METHOD(GradientBackgroundOn);
 MARNOX_VTK_METHOD(Initialize);
 MARNOX_VTK_METHOD(IsA);
+MARNOX_VTK_METHOD(MakeCurrent);
 MARNOX_VTK_METHOD(Modified);
 MARNOX_VTK_METHOD(OffScreenRenderingOn);
 MARNOX_VTK_METHOD(ProcessEvents);

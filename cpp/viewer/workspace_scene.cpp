@@ -2,6 +2,7 @@
 // rebuilt from that project's workspace.
 #include "host.h"
 #include "interfaces/model.h"
+#include "scene_look.h"
 #include "workspace_viewer.h"
 
 namespace marnox::viewer::workspace {
@@ -45,7 +46,7 @@ nb::object construct(const Call& call) {
     pyglue::setattr(self, field::project, model::new_project(call));
     pyglue::setattr(self, field::actors, nb::list());
 
-    pyglue::call_method(self, method::create_lights);
+    pyglue::call_method(self, look::create_lights);
     pyglue::call_method(self, method::create_background);
     pyglue::call_method(self, method::update_camera_view);
 
@@ -65,7 +66,7 @@ MethodDef construct_method() {
         "\n"
         "The project is an empty Project until setProject(); nothing is opened or drawn\n"
         "until init(). Raises TypeError if size is not a tuple, ValueError if it holds\n"
-        "integers outside 1 to MAX_WINDOW_SIZE (16384).\n"
+        "integers outside 1 to MAX_WINDOW_SIZE (" MARNOX_TEXT(MARNOX_MAX_WINDOW_SIDE) ").\n"
         "\n"
         "Example::\n"
         "\n"

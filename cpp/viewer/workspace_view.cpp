@@ -1,19 +1,9 @@
 // workspace_view.cpp: how a WorkspaceViewer's scene is seen: the initial camera placement, the
-// three camera operations, the 6 x 6 grid of dim lights and the gradient background.
+// three camera operations and the gradient background.
+#include "scene_look.h"
 #include "workspace_viewer.h"
 
 namespace marnox::viewer::workspace {
-namespace {
-
-// The grid runs from -15 up to, not including, 15 on both axes, so it is centred on
-// (-2.5, -2.5) rather than on the origin.
-constexpr long kGridStart = -15;
-constexpr long kGridStop = 15;
-constexpr long kGridStep = 5;
-constexpr long kGridSide = (kGridStop - kGridStart) / kGridStep;
-
-}  // namespace
-
 /// `resetCamera()`: fits the camera to the scene along its current viewing direction.
 nb::object reset_camera(const Call& call) {
     pyglue::call_method(pyglue::getattr(call.self(), field::ren), vtk::ResetCamera);
@@ -31,9 +21,7 @@ MethodDef reset_camera_method() {
 /// `zoom(factor)`: `factor` becomes a real number first, so a non-number fails before the
 /// camera is read.
 nb::object zoom(const Call& call) {
-    double factor = PyFloat_AsDouble(call.arg(1).ptr());
-    if (factor == -1.0 && PyErr_Occurred())
-        pyglue::raise_current();
+    double factor = pyglue::to_double(call.arg(1));
     nb::object cam = pyglue::getattr(call.self(), field::cam);
     pyglue::call_method(cam, vtk::Zoom, nb::float_(factor));
     return nb::none();
@@ -108,41 +96,16 @@ MethodDef update_camera_view_method() {
         .name = method::update_camera_view, .impl = update_camera_view, .params = {}, .doc = doc};
 }
 
-/// `_createLights()`: adds the lights row by row from the lowest y, x growing within a row.
-nb::object create_lights(const Call& call) {
-    nb::object ren = pyglue::getattr(call.self(), field::ren);
-    nb::object light_class = call.global(global::vtk_light);
-    nb::float_ intensity(0.1);
-    nb::float_ white(1.0);
-    nb::int_ height(3);
-    for (long row = 0; row < kGridSide; ++row) {
-        nb::int_ y(kGridStart + kGridStep * row);
-        for (long column = 0; column < kGridSide; ++column) {
-            nb::int_ x(kGridStart + kGridStep * column);
-            nb::object light = pyglue::call(light_class);
-            pyglue::call_method(light, vtk::SetIntensity, intensity);
-            pyglue::call_method(light, vtk::SetPosition, x, y, height);
-            pyglue::call_method(light, vtk::SetDiffuseColor, white, white, white);
-            pyglue::call_method(ren, vtk::AddLight, light);
-        }
-    }
-    return nb::none();
-}
-
-MethodDef create_lights_method() {
-    const char* doc =
-        "Add 36 white lights of intensity 0.1 at z = 3, on a grid from -15 to 10\n"
-        "in steps of 5 on x and y, row by row from the lowest y.";
-    return {.name = method::create_lights, .impl = create_lights, .params = {}, .doc = doc};
-}
-
 /// `_createBackground()`: grey blue at the bottom of the view, pale blue white at the top.
 nb::object create_background(const Call& call) {
     nb::object ren = pyglue::getattr(call.self(), field::ren);
     pyglue::call_method(ren, vtk::GradientBackgroundOn);
-    pyglue::call_method(ren, vtk::SetBackground, nb::float_(0.45), nb::float_(0.5),
-                        nb::float_(0.55));
-    pyglue::call_method(ren, vtk::SetBackground2, nb::float_(0.9), nb::float_(0.95), nb::int_(1));
+    const double* bottom = look::kBackgroundBottom;
+    const double* top = look::kBackgroundTop;
+    pyglue::call_method(ren, vtk::SetBackground, nb::float_(bottom[0]), nb::float_(bottom[1]),
+                        nb::float_(bottom[2]));
+    pyglue::call_method(ren, vtk::SetBackground2, nb::float_(top[0]), nb::float_(top[1]),
+                        nb::float_(top[2]));
     return nb::none();
 }
 

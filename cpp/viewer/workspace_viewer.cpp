@@ -4,6 +4,7 @@
 
 #include "host.h"
 #include "interfaces/model.h"
+#include "scene_look.h"
 
 /// render()'s refresh step, in frame order: each per-frame update as STEP(identifier, name,
 /// separator), the separator being what follows the name where render()'s docstring lists
@@ -181,7 +182,7 @@ const char* const kDoc =
     "The window belongs to the thread that calls init() (its identity, as\n"
     "threading.get_ident() gives it, is _thread): from then on init, spin, render, stop,\n"
     "screenshot and setProject raise RuntimeError on any other thread. size is two\n"
-    "integers from 1 to MAX_WINDOW_SIZE (16384); others raise ValueError from the\n"
+    "integers from 1 to MAX_WINDOW_SIZE (" MARNOX_TEXT(MARNOX_MAX_WINDOW_SIDE) "); others raise ValueError from the\n"
     "constructor and from init(), which applies _size.\n"
     "\n"
     "Example::\n"
@@ -211,7 +212,7 @@ void define_workspace_viewer(nb::handle module) {
         .def(zoom_method())
         .def(set_focal_point_method())
         .def(update_camera_view_method())
-        .def(create_lights_method())
+        .def(look::create_lights_method())
         .def(create_background_method())
         .def(refresh_workspace_method())
         .def(add_items_method())

@@ -12,7 +12,6 @@ inline const Name reset_camera{"resetCamera"};
 inline const Name zoom{"zoom"};
 inline const Name set_focal_point{"setFocalPoint"};
 inline const Name update_camera_view{"_updateCameraView"};
-inline const Name create_lights{"_createLights"};
 inline const Name create_background{"_createBackground"};
 inline const Name refresh_workspace{"_refreshWorkspace"};
 inline const Name add_items{"_addItems"};
@@ -41,7 +40,6 @@ MethodDef reset_camera_method();
 MethodDef zoom_method();
 MethodDef set_focal_point_method();
 MethodDef update_camera_view_method();
-MethodDef create_lights_method();
 MethodDef create_background_method();
 
 }  // namespace marnox::viewer::workspace

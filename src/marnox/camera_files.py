@@ -51,8 +51,7 @@ def checkLabelCount(count):
 
 
 def pngBytes(image):
-    """A (rows, columns[, channels]) uint8 or uint16 array as the bytes of a PNG file,
-    row 0 at the top."""
+    """A (rows, columns[, channels]) uint8 or uint16 array as PNG bytes, row 0 at the top."""
     from vtkmodules.util import numpy_support
     from vtkmodules.vtkCommonDataModel import vtkImageData
     from vtkmodules.vtkIOImage import vtkPNGWriter
@@ -66,10 +65,8 @@ def pngBytes(image):
     flat = np.ascontiguousarray(array[::-1]).reshape(-1, channels)
     data.GetPointData().SetScalars(numpy_support.numpy_to_vtk(flat, deep=True))
     writer = vtkPNGWriter()
-    # Encoded in memory and written here, so that a file that cannot be written is
-    # an OSError saying why, and VTK prints nothing.
-    writer.WriteToMemoryOn()
     writer.SetInputData(data)
+    writer.WriteToMemoryOn()
     writer.Write()
     return numpy_support.vtk_to_numpy(writer.GetResult()).tobytes()
 
@@ -77,6 +74,8 @@ def pngBytes(image):
 def writePng(path, image):
     """Write a (rows, columns[, channels]) uint8 or uint16 array as PNG, row 0 at the top;
     OSError naming ``path`` when it cannot be written."""
+    # Encoded in memory and written here, so that a file that cannot be written is an
+    # OSError saying why, and VTK prints nothing.
     data = pngBytes(image)
     with open(path, "wb") as file:
         file.write(data)

@@ -14,6 +14,7 @@ import math
 import os
 import sys
 
+from marnox import __version__
 from marnox._view_setup import (
     check_port,
     check_size,
@@ -609,6 +610,7 @@ def build_parser():
     parser = argparse.ArgumentParser(
         prog="python -m marnox", description="Robot-cell projects and their viewers."
     )
+    parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     commands = parser.add_subparsers(dest="command", required=True, metavar="COMMAND")
 
     demo = commands.add_parser(

@@ -1,4 +1,4 @@
-from typing import Dict, List, Optional, Sequence, Tuple, Type
+from typing import Dict, List, Optional, Sequence, Type
 
 import numpy as np
 from numpy.typing import ArrayLike as ArrayLike
@@ -99,13 +99,11 @@ class ImageViewer:
     def _updateImages(self) -> None: ...
 
 class CameraRenderer:
-    _near: float
-    _far: float
+    _state: object
     _labels: bool
     _ren: vtkRenderer
     _window: vtkRenderWindow
     _selector: Optional[vtkHardwareSelector]
-    _distortionMaps: Dict[str, Tuple[tuple, tuple, bytes]]
     _project: Project
     _actors: List[vtkActor]
     _labelNames: List[str]

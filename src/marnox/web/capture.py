@@ -43,13 +43,9 @@ class FrameGrabber:
             self._scale, self._drawn_size = scale, size
         return self._drawn_size
 
-    def grab(self, scale=1.0):
-        """The window as JPEG bytes, or None when it shows what the last grab showed.
-
-        Below a ``scale`` of 1 the window is drawn as :meth:`resize` says and encoded at a
-        lower quality, for a camera in motion.
-        """
-        size = self.resize(scale)
+    def _draw(self):
+        """The window drawn anew and read back, as (rows, columns, 3) RGB pixels, row 0 at the
+        top."""
         # The filter draws the window before reading it, and only if it was modified. Props
         # that another window shows too (the user's own viewer of the project, another web
         # view) are let go of first: on EGL and OSMesa, a frame that finds their buffers in
@@ -59,14 +55,53 @@ class FrameGrabber:
         self._capture.Update()
         image = self._capture.GetOutput()
         columns, rows, _ = image.GetDimensions()
-        # VTK's rows go bottom-up; the copy turns them over and is kept for the comparison.
+        # VTK's rows go bottom-up; the copy turns them over.
         pixels = np.flipud(
             vtk_to_numpy(image.GetPointData().GetScalars()).reshape(rows, columns, 3)
         )
-        pixels = np.ascontiguousarray(pixels)
+        return np.ascontiguousarray(pixels)
+
+    def still(self):
+        """The window drawn anew at its full size, as (rows, columns, 3) RGB pixels: for a
+        picture that is kept."""
+        self.resize(1.0)
+        return self._draw()
+
+    def grab(self, scale=1.0):
+        """The window as JPEG bytes, or None when it shows what the last grab showed.
+
+        Below a ``scale`` of 1 the window is drawn as :meth:`resize` says and encoded at a
+        lower quality, for a camera in motion.
+        """
+        size = self.resize(scale)
+        pixels = self._draw()
         if self._last is not None and np.array_equal(pixels, self._last):
             return None
         self._last = pixels
         if size == self._size:
-            return simplejpeg.encode_jpeg(pixels, JPEG_QUALITY, "RGB", "420")
+            return encode_jpeg(pixels)
         return simplejpeg.encode_jpeg(pixels, MOVING_JPEG_QUALITY, "RGB", "420", fastdct=True)
+
+
+def encode_jpeg(pixels):
+    """(rows, columns, 3) RGB pixels as the JPEG bytes of a still frame."""
+    return simplejpeg.encode_jpeg(pixels, JPEG_QUALITY, "RGB", "420")
+
+
+class SeenImages:
+    """Whether the images given differ from those an image grid last drew: the grid shows
+    nothing else, and drawing it to find out costs far more."""
+
+    def __init__(self):
+        self._drawn = None
+
+    def changed(self, images):
+        drawn = self._drawn
+        if drawn is not None and len(images) == len(drawn):
+            if all(
+                a.dtype == b.dtype and np.array_equal(a, b)
+                for a, b in zip(images, drawn, strict=True)
+            ):
+                return False
+        self._drawn = [np.array(image) for image in images]
+        return True

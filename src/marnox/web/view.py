@@ -8,8 +8,6 @@ import threading
 import time
 from typing import List, Optional, Tuple
 
-import numpy as np
-
 from marnox._view_setup import (
     check_port,
     check_size,
@@ -22,7 +20,7 @@ from marnox.project import Project
 from marnox.viewer import ImageViewer
 from marnox.web import camera
 from marnox.web.camera_images import CameraImages, tile_size
-from marnox.web.capture import FrameGrabber
+from marnox.web.capture import FrameGrabber, SeenImages
 from marnox.web.editing import Editor
 from marnox.web.edits import PendingEdits
 from marnox.web.messages import VIEW_NAMES
@@ -114,8 +112,7 @@ class WebView:
         self._resolution = Resolution()
         # Whether browsers were last sent a workspace frame of reduced size.
         self._reduced = False
-        # The images that the image grid's last frame showed.
-        self._images_drawn = None
+        self._seen_images = SeenImages()
         self._activity = threading.Event()
         # Drawn over the workspace view: "frustums" and "coverage" (marnox.overlays).
         self._overlays = {}
@@ -244,18 +241,7 @@ class WebView:
         return scale if images is not None and images.partial else 1.0
 
     def _images_changed(self):
-        """Whether the system's images differ from those the image grid last drew: the
-        grid shows nothing else, and drawing it to find out costs far more."""
-        images = self._project.system().images()
-        drawn = self._images_drawn
-        if drawn is not None and len(images) == len(drawn):
-            if all(
-                a.dtype == b.dtype and np.array_equal(a, b)
-                for a, b in zip(images, drawn, strict=True)
-            ):
-                return False
-        self._images_drawn = [np.array(image) for image in images]
-        return True
+        return self._seen_images.changed(self._project.system().images())
 
     def showFrustums(self, depth: float = 1.0) -> None:
         """Draw each camera's frustum, ``depth`` metres deep, in the workspace view; they
