@@ -1,8 +1,11 @@
 """Meshes kept on disk: the same polydata as a fresh read, refreshed when anything changes."""
 
 import os
+import re
+import struct
 import subprocess
 import sys
+import zlib
 
 import numpy as np
 import pytest
@@ -10,7 +13,7 @@ import trimesh
 from vtkmodules.util.numpy_support import vtk_to_numpy
 
 from marnox import meshes
-from marnox.meshes import disk_cache, readMesh
+from marnox.meshes import _entry_header, disk_cache, readMesh
 
 
 def _box(folder, name):
@@ -56,13 +59,10 @@ def _assert_same(first, second):
 def _read_again(path, monkeypatch, fresh):
     """Reads ``path`` as a new process would; ``fresh`` says whether a reader may run."""
     meshes._cache.clear()
-    readers = dict(meshes._READERS)
-    if not fresh:
-        for ending in readers:
-            monkeypatch.setitem(meshes._READERS, ending, pytest.fail)
-    polydata = readMesh(str(path))
-    meshes._READERS.update(readers)
-    return polydata
+    with monkeypatch.context() as patch:
+        if not fresh:
+            patch.setattr(meshes, "_readFile", pytest.fail)
+        return readMesh(str(path))
 
 
 def _entries(folder):
@@ -132,11 +132,32 @@ def test_a_damaged_entry_is_read_afresh_and_replaced(tmp_path, cache, monkeypatc
 
 
 @pytest.mark.parametrize("where", ["under a file", "/proc/marnox-mesh-cache"])
-def test_a_folder_that_cannot_be_written_is_passed_over(tmp_path, monkeypatch, where):
+def test_a_folder_that_cannot_be_written_is_passed_over_and_reported_once(
+    tmp_path, monkeypatch, caplog, where
+):
     (tmp_path / "file").write_text("")
     folder = tmp_path / "file" / "cache" if where == "under a file" else where
     monkeypatch.setenv("MARNOX_MESH_CACHE", str(folder))
-    assert readMesh(str(_box(tmp_path, "box.dae"))).GetNumberOfCells() == 12
+    monkeypatch.setattr(disk_cache, "_unwritable", set())
+    for name in ("box.dae", "box.stl"):
+        assert readMesh(str(_box(tmp_path, name))).GetNumberOfCells() == 12
+    (record,) = caplog.records
+    assert record.levelname == "WARNING" and str(folder) in record.getMessage()
+
+
+def test_a_file_rewritten_to_its_size_and_time_is_read_afresh(tmp_path, cache, monkeypatch):
+    path = _box(tmp_path, "box.stl")
+    kept = readMesh(str(path))
+    before = os.stat(path)
+    path.write_bytes(path.read_bytes().replace(struct.pack("<f", 0.5), struct.pack("<f", 0.75)))
+    # As an unpacked archive or cp -p leaves it; the change time moves by the clock's tick.
+    while os.stat(path).st_ctime_ns == before.st_ctime_ns:
+        os.utime(path, ns=(before.st_atime_ns, before.st_mtime_ns))
+    os.utime(path, ns=(before.st_atime_ns, before.st_mtime_ns))
+    changed = readMesh(str(path))
+    assert (_arrays(changed)["points"] == 0.75).any()
+    assert not (_arrays(kept)["points"] == 0.75).any()
+    _assert_same(changed, _read_again(path, monkeypatch, fresh=False))
 
 
 def test_the_oldest_entries_leave_when_the_folder_outgrows_its_limit(tmp_path, cache, monkeypatch):
@@ -185,3 +206,84 @@ def test_processes_filling_one_entry_at_once_leave_it_whole(tmp_path, cache, mon
     # Once the entry is there, loading the robot imports neither the Collada libraries nor VTK's
     # rendering: they take longer to load than the cached robot takes to read.
     assert start().communicate(timeout=120)[0].strip() == "[]"
+
+
+def _resealed(entry, change):
+    """The entry with ``change`` made to its XML and its arrays, its checksum made anew."""
+    data = change(entry[: entry.rindex(b"\n<!-- marnox mesh")])
+    return data + b"\n<!-- marnox mesh %d %08x -->\n" % (len(data), zlib.crc32(data))
+
+
+def _set_value(section, name, index, value):
+    """Writes ``value`` into the ``index``-th value of a cell array of the entry."""
+
+    def change(data):
+        start = data.index(_entry_header.APPENDED) + len(_entry_header.APPENDED)
+        head = data[:start].decode()
+        array = re.search(f'<{section}>.*?Name="{name}".*?offset="(\\d+)"', head, re.S)
+        data = bytearray(data)
+        struct.pack_into("<q", data, start + int(array.group(1)) + 8 + 8 * index, value)
+        return bytes(data)
+
+    return change
+
+
+def _declare_points(data):
+    return re.sub(rb'NumberOfPoints="8 *"', b'NumberOfPoints="80000000000000"', data)
+
+
+# Reads the mesh as a new process would, draws on every cell, prints what it found.
+_READ_EVERY_CELL = """
+import sys
+from vtkmodules.vtkCommonCore import vtkIdList
+from marnox.meshes import readMesh
+polydata = readMesh(sys.argv[1])
+ids = vtkIdList()
+for cell in range(polydata.GetNumberOfCells()):
+    polydata.GetCellPoints(cell, ids)
+    polydata.GetCell(cell).GetBounds()
+print(polydata.GetNumberOfPoints(), polydata.GetNumberOfCells())
+"""
+
+
+def _rewritten(change):
+    def tamper(entry):
+        entry.write_bytes(_resealed(entry.read_bytes(), change))
+
+    return tamper
+
+
+def _replaced(make):
+    def tamper(entry):
+        entry.unlink()
+        make(entry)
+
+    return tamper
+
+
+@pytest.mark.parametrize(
+    "tamper",
+    [
+        _rewritten(_set_value("Polys", "connectivity", 0, 50_000_000)),
+        _rewritten(_set_value("Polys", "offsets", 11, 10**15)),
+        _rewritten(_declare_points),
+        _replaced(os.mkfifo),
+        _replaced(lambda entry: os.symlink("/dev/zero", entry)),
+    ],
+    ids=["a point beyond", "connectivity beyond memory", "points beyond memory", "FIFO", "zeros"],
+)
+def test_a_tampered_entry_is_read_afresh_and_replaced(tmp_path, cache, tamper):
+    path = _box(tmp_path, "box.stl")
+    readMesh(str(path))
+    (name,) = _entries(cache)
+    kept = (cache / name).read_bytes()
+    tamper(cache / name)
+    child = subprocess.run(
+        [sys.executable, "-c", _READ_EVERY_CELL, str(path)],
+        capture_output=True,
+        text=True,
+        env=dict(os.environ, MARNOX_MESH_CACHE=str(cache)),
+        timeout=120,
+    )
+    assert (child.returncode, child.stdout) == (0, "8 12\n"), child.stderr
+    assert (cache / name).read_bytes() == kept

@@ -15,6 +15,7 @@ from marnox.pose import Pose
 from marnox.project import Project
 from marnox.recording import Recorder, Recording
 from marnox.sample import build_sample_cell
+from marnox.visual import VisualBox
 
 mcap_reader = pytest.importorskip("mcap.reader")
 mcap_protobuf = pytest.importorskip(
@@ -328,3 +329,25 @@ def test_replay_refuses_bad_input_in_one_line(tmp_path, monkeypatch, capsys, arg
     (tmp_path / "garbage.mcap").write_bytes(b"not a recording")
     assert main(["replay", *arguments]) == 2
     assert len(capsys.readouterr().err.splitlines()) == 1
+
+
+def test_a_name_holding_a_slash_keeps_its_own_pose_and_label(tmp_path):
+    from marnox.item import Item
+    from marnox.viewer import CameraRenderer
+
+    project = Project()
+    box = VisualBox((0.1, 0.1, 0.1))
+    project.workspace().addItem(Item("a/b", Pose((1, 0, 0)), shapes=[box]))
+    project.workspace().addItem(Item("a")).addChild(Item("b", Pose((0, 2, 0))))
+    path = str(tmp_path / "slash.mcap")
+    with Recorder(project, path) as recorder:
+        recorder.record(0.0)
+    recording = Recording(path)
+    copy = recording.project()
+    items = copy.workspace().getItems()
+    moved = [items["a/b"], items["a"].children()[0]]
+    for node in moved:
+        node.setPose(Pose())
+    recording.apply(copy, 0.0)
+    assert [node.pose().position() for node in moved] == [(1, 0, 0), (0, 2, 0)]
+    assert CameraRenderer(project).labelNames() == ["a\\/b", "a", "a/b"]

@@ -128,6 +128,23 @@ def _urdf(folder, text, name="robot.urdf"):
             "link 'tip': radius must be finite",
         ),
         *[(_mimics(leaders), ValueError, reason) for reason, leaders in MIMIC_CYCLES.items()],
+        (TWO_LINKS.format(geometry="<mesh/>"), ValueError, "<mesh> has no filename"),
+        (TWO_LINKS.format(geometry=""), ValueError, "<geometry> holds no shape"),
+        (
+            JOINT.format("").replace("<parent link=", "<parent name="),
+            ValueError,
+            "<parent> has no link",
+        ),
+        (
+            TWO_LINKS.format(geometry="<box size='1 1 1'/>").replace("geometry>", "frame>"),
+            ValueError,
+            "<visual> has no <geometry>",
+        ),
+        (
+            _chain(3).replace("name='j2'", "name='j1'"),
+            ValueError,
+            "joint 'j1' is defined twice",
+        ),
     ],
 )
 def test_broken_urdfs_name_the_file_and_the_element(tmp_path, text, error, reason):
@@ -220,6 +237,13 @@ def test_project_files_with_mimic_cycles_are_refused_and_change_nothing(tmp_path
     with pytest.raises(ValueError, match=f"robot 'r': {reason}"):
         target.load(str(file))
     assert list(target.workspace().getItems()) == ["kept"] and not target.workspace().getRobots()
+
+
+def test_a_mesh_without_a_file_is_refused_by_the_demo_in_one_line(tmp_path, capsys):
+    path = _urdf(tmp_path, TWO_LINKS.format(geometry="<mesh/>"))
+    assert main(["demo", "--out", str(tmp_path / "out"), "--robot", path]) == 2
+    err = capsys.readouterr().err
+    assert err.count("\n") == 1 and "<mesh> has no filename" in err
 
 
 def test_a_long_chain_loads_moves_and_is_refused_by_the_demo_in_one_line(tmp_path, capsys):

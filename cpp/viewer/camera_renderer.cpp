@@ -27,6 +27,8 @@ double finite_number(nb::handle value, const char* argument) {
 
 /// Everything setProject builds while walking the workspace, before any of it is shown.
 struct SceneBuild {
+    /// `nodePath(parent, name)`: a node's path, the labels' names.
+    nb::handle node_path;
     nb::list actors;
     nb::list label_names;
     nb::dict label_of;
@@ -42,16 +44,23 @@ struct SceneBuild {
         return actor;
     }
 
-    long new_label(const std::string& path) {
-        label_names.append(nb::str(path.c_str(), path.size()));
+    /// The path of the node or link `owner` below the node whose path is `parent`.
+    nb::object path_of(nb::handle parent, nb::handle owner) {
+        nb::object name =
+            pyglue::checked(PyObject_Str(pyglue::call_method(owner, model::names::name).ptr()));
+        return pyglue::call(node_path, parent, name);
+    }
+
+    long new_label(const nb::object& path) {
+        label_names.append(path);
         return static_cast<long>(label_names.size()) - 1;
     }
 
     /// The node's own elements under its path, a robot's links under theirs, then each child's
     /// subtree. Returns the actors of the node's own elements.
-    nb::list add_node(nb::handle node, const std::string& parent) {
+    nb::list add_node(nb::handle node, nb::handle parent) {
         pyglue::RecursionGuard guard(" while adding workspace nodes to a camera renderer");
-        std::string path = parent + text_of(pyglue::call_method(node, model::names::name));
+        nb::object path = path_of(parent, node);
         long label = new_label(path);
         nb::list own;
         model::Node scene_node{node};
@@ -60,12 +69,11 @@ struct SceneBuild {
         nb::object robot_links = pyglue::getattr_or(node, model::names::links, nb::none());
         if (!robot_links.is_none())
             for (nb::handle link : pyglue::call(robot_links)) {
-                long link_label =
-                    new_label(path + "/" + text_of(pyglue::call_method(link, model::names::name)));
+                long link_label = new_label(path_of(path, link));
                 for (nb::handle shape : pyglue::call_method(link, model::names::shapes))
                     add(shape, link_label);
             }
-        for (nb::handle child : scene_node.children()) add_node(child, path + "/");
+        for (nb::handle child : scene_node.children()) add_node(child, path);
         return own;
     }
 };
@@ -158,13 +166,14 @@ nb::object set_project(const Call& call) {
     nb::handle self = call.self();
     nb::handle project = call.arg(1);
     require_thread(state_of(self).state, "setProject", false);
-    SceneBuild scene;
+    nb::object node_path = call.global(global::node_path);
+    SceneBuild scene{node_path, {}, {}, {}};
     nb::dict own_actors;
     model::Workspace workspace{model::Project{project}.workspace()};
     for (const Name* collection : model::kNodeCollections) {
         bool cameras = collection == &model::names::get_cameras;
         for (nb::handle node : workspace.nodes(*collection)) {
-            nb::list own = scene.add_node(node, "");
+            nb::list own = scene.add_node(node, nb::none());
             if (cameras)
                 own_actors[pyglue::call_method(node, model::names::name)] = own;
         }
@@ -217,7 +226,8 @@ MethodDef label_names_method() {
     const char* doc =
         "The name of each label index: one per workspace node, its path from the node in\n"
         "the workspace's collection down to it joined by '/' ('table/red_box'; a robot's\n"
-        "link is 'robot/link'). A node's label covers its own visual elements, not its\n"
+        "link is 'robot/link'), a '/' or '\\' in a name escaped by a '\\', so that no two\n"
+        "nodes share a name. A node's label covers its own visual elements, not its\n"
         "children's.\n"
         "\n"
         "Example::\n"
@@ -269,6 +279,7 @@ const char* const kDoc =
 void define_camera_renderer(nb::handle module) {
     using namespace cameras;
     pyglue::import_from(module, "marnox.camera", {"CameraFrame"});
+    pyglue::import_from(module, "marnox._node_paths", {"nodePath"});
     pyglue::import_from(module, "vtkmodules.vtkCommonCore",
                         {"vtkFloatArray", "vtkUnsignedCharArray"});
     pyglue::import_from(module, "vtkmodules.vtkCommonMath", {"vtkMatrix4x4"});

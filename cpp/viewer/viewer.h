@@ -60,6 +60,7 @@ inline const Name np{"np"};
 inline const Name image_file_ext{"MX_IMAGE_FILE_EXT"};
 inline const Name numpy_to_vtk_type{"NUMPY_TO_VTK_TYPE"};
 inline const Name camera_frame{"CameraFrame"};
+inline const Name node_path{"nodePath"};
 inline const Name vtk_hardware_selector{"vtkHardwareSelector"};
 inline const Name vtk_matrix_4x4{"vtkMatrix4x4"};
 inline const Name vtk_unsigned_char_array{"vtkUnsignedCharArray"};

@@ -1,9 +1,9 @@
 """The parts of a URDF file that make a link tree, read from its XML as plain records.
 
 Read with lxml alone, so that loading a robot whose meshes are already
-converted pulls in no mesh library. Missing or malformed values raise
-ValueError, TypeError, KeyError, AttributeError or IndexError, which the
-caller reports as an unreadable URDF.
+converted pulls in no mesh library. A missing element or attribute, or a
+malformed value, raises ValueError, which the caller reports as an unreadable
+URDF.
 """
 
 from __future__ import annotations
@@ -12,6 +12,22 @@ from types import SimpleNamespace
 
 import numpy as np
 from lxml import etree
+
+
+def _required(element, name):
+    """The attribute ``name`` of ``element``; ValueError when it has none."""
+    value = element.get(name)
+    if value is None:
+        raise ValueError(f"<{element.tag}> has no {name}")
+    return value
+
+
+def _child(element, tag):
+    """The first ``<tag>`` inside ``element``; ValueError when there is none."""
+    found = element.find(tag)
+    if found is None:
+        raise ValueError(f"<{element.tag}> has no <{tag}>")
+    return found
 
 
 def _floats(text):
@@ -53,19 +69,22 @@ def _scale(element):
     return float(values[0]) if len(values) == 1 else values
 
 
-def _geometry(element):
+def _geometry(owner):
+    element = _child(owner, "geometry")
+    if len(element) == 0:
+        raise ValueError("<geometry> holds no shape")
     shape = element[0]
     geometry = SimpleNamespace(box=None, cylinder=None, sphere=None, mesh=None)
     if shape.tag == "box":
-        geometry.box = SimpleNamespace(size=_floats(shape.attrib["size"]))
+        geometry.box = SimpleNamespace(size=_floats(_required(shape, "size")))
     elif shape.tag == "cylinder":
         geometry.cylinder = SimpleNamespace(
-            radius=float(shape.attrib["radius"]), length=float(shape.attrib["length"])
+            radius=float(_required(shape, "radius")), length=float(_required(shape, "length"))
         )
     elif shape.tag == "sphere":
-        geometry.sphere = SimpleNamespace(radius=float(shape.attrib["radius"]))
+        geometry.sphere = SimpleNamespace(radius=float(_required(shape, "radius")))
     elif shape.tag == "mesh":
-        geometry.mesh = SimpleNamespace(filename=shape.get("filename"), scale=_scale(shape))
+        geometry.mesh = SimpleNamespace(filename=_required(shape, "filename"), scale=_scale(shape))
     else:
         raise ValueError(f"Unknown tag: {shape.tag}")
     return geometry
@@ -84,7 +103,7 @@ def _material(element):
 
 def _visual(element):
     return SimpleNamespace(
-        geometry=_geometry(element.find("geometry")),
+        geometry=_geometry(element),
         origin=_origin(element.find("origin")),
         material=_material(element.find("material")),
     )
@@ -93,10 +112,10 @@ def _visual(element):
 def _link(element):
     # Collisions are not drawn, but a broken one still makes the file unreadable.
     for collision in element.findall("collision"):
-        _geometry(collision.find("geometry"))
+        _geometry(collision)
         _origin(collision.find("origin"))
     return SimpleNamespace(
-        name=element.attrib["name"], visuals=[_visual(v) for v in element.findall("visual")]
+        name=_required(element, "name"), visuals=[_visual(v) for v in element.findall("visual")]
     )
 
 
@@ -110,15 +129,15 @@ def _joint(element):
         )
     if mimic is not None:
         mimic = SimpleNamespace(
-            joint=mimic.get("joint"),
+            joint=_required(mimic, "joint"),
             multiplier=float(mimic.get("multiplier", 1.0)),
             offset=float(mimic.get("offset", 0.0)),
         )
     return SimpleNamespace(
-        name=element.attrib["name"],
+        name=_required(element, "name"),
         type=element.get("type"),
-        parent=element.find("parent").get("link"),
-        child=element.find("child").get("link"),
+        parent=_required(_child(element, "parent"), "link"),
+        child=_required(_child(element, "child"), "link"),
         origin=_origin(element.find("origin")),
         axis=np.array(
             [float(v) for v in ("1 0 0" if axis is None else axis.get("xyz", "1 0 0")).split()]
@@ -132,7 +151,7 @@ def robotFromXml(root):
     """Name, links, joints and top-level materials of the ``<robot>`` element ``root``."""
     etree.strip_tags(root, etree.Comment, etree.ProcessingInstruction)
     return SimpleNamespace(
-        name=root.attrib["name"],
+        name=root.get("name"),
         links=[_link(e) for e in root.findall("link")],
         joints=[_joint(e) for e in root.findall("joint")],
         materials=[_material(e) for e in root.findall("material")],

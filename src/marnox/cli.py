@@ -37,12 +37,22 @@ def _require_ending(path, ending, what):
 
 
 def _require_output_folder(path):
+    _require_utf8(path)
     folder = os.path.dirname(os.path.abspath(path))
     if not os.path.isdir(folder):
         raise BadInput(f"{path}: folder {folder} does not exist")
 
 
+def _require_utf8(path):
+    """Paths are printed and handed to VTK, which take text only."""
+    try:
+        path.encode("utf-8")
+    except UnicodeEncodeError:
+        raise BadInput(f"{path!r}: not a UTF-8 file name") from None
+
+
 def _make_output_folder(out):
+    _require_utf8(out)
     try:
         os.makedirs(out, exist_ok=True)
     except (OSError, ValueError) as error:
@@ -295,28 +305,35 @@ def _check_size_option(size):
 
 def run_cameras(project_file, out, names, labels):
     """Write what each camera of a project file sees (see ``marnox.camera_files``)."""
-    from marnox.camera_files import fileStem, writeFrames
+    from marnox.camera_files import checkLabelCount, sharedFile, writeFrames
     from marnox.viewer import CameraRenderer
 
     project = load_project(project_file)
     cameras = project.workspace().getCameras()
+    chosen = names
     names = list(cameras) if not names else names
     unknown = [name for name in names if name not in cameras]
     if unknown:
         raise BadInput(f"{project_file}: no camera {unknown[0]!r} (cameras: {', '.join(cameras)})")
-    stems = [fileStem(name) for name in names]
-    if len(set(stems)) != len(stems):
-        raise BadInput("--camera: two cameras would write the same files")
+    clash = sharedFile(names, labels)
+    if clash is not None:
+        file, first, second = clash
+        if first == second:
+            raise BadInput(f"--camera {first}: given twice")
+        where = "--camera" if chosen else f"{project_file} (choose cameras with --camera)"
+        raise BadInput(f"{where}: cameras {first!r} and {second!r} would both write {file}")
     _make_output_folder(out)
     renderer = CameraRenderer(project, labels=labels)
+    label_names = renderer.labelNames() if labels else None
     try:
+        checkLabelCount(len(label_names or ()))
         frames = renderer.render(names)
+        paths = writeFrames(frames, label_names, out)
     except ValueError as error:
         raise BadInput(f"{project_file}: {error}") from error
-    try:
-        paths = writeFrames(frames, renderer.labelNames() if labels else None, out)
     except OSError as error:
-        raise BadInput(str(error)) from error
+        where = error.filename or out
+        raise BadInput(f"{where}: cannot write ({error.strerror or error})") from error
     for path in paths:
         print(f"wrote {path}")
 

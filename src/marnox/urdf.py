@@ -43,19 +43,30 @@ def _parse(path):
         # An infinite origin makes NaN in the matrix it becomes: refused later, naming the joint.
         with np.errstate(invalid="ignore", over="ignore"):
             return robotFromXml(root)
-    except (ValueError, TypeError, AttributeError, KeyError, IndexError) as error:
+    except ValueError as error:
         raise ValueError(
             f"{path}: not a readable URDF ({type(error).__name__}: {error})"
         ) from error
+
+
+def _firstRepeated(names):
+    seen = set()
+    for name in names:
+        if name in seen:
+            return name
+        seen.add(name)
+    return None
 
 
 def _checkTree(path, robot):
     """The root link's name, once the joints are known to form one tree over the links."""
     names = [link.name for link in robot.links]
     known = set(names)
-    if len(known) < len(names):
-        duplicate = next(n for n in names if names.count(n) > 1)
-        raise ValueError(f"{path}: link {duplicate!r} is defined twice")
+    for kind, items in (("link", names), ("joint", [joint.name for joint in robot.joints])):
+        duplicate = _firstRepeated(items)
+        if duplicate is not None:
+            # A second joint of a name could not be set by it.
+            raise ValueError(f"{path}: {kind} {duplicate!r} is defined twice")
     parents = {}
     for joint in robot.joints:
         for role, link in (("parent", joint.parent), ("child", joint.child)):
@@ -159,7 +170,7 @@ def _color(material, named):
 
 
 def _geometry(path, linkName, visual, named, packageDirs):
-    """The shape of ``visual``, or None when it has no geometry."""
+    """The shape of ``visual``."""
     geometry = visual.geometry
     offset = _pose(visual.origin)
     color = _color(visual.material, named)
@@ -180,17 +191,12 @@ def _geometry(path, linkName, visual, named, packageDirs):
     if geometry.cylinder is not None:
         cylinder = geometry.cylinder
         return VisualCylinder(cylinder.radius, cylinder.length, rgb, opacity, offset)
-    if geometry.sphere is not None:
-        return VisualSphere(geometry.sphere.radius, rgb, opacity, offset)
-    return None
+    return VisualSphere(geometry.sphere.radius, rgb, opacity, offset)
 
 
 def _shape(path, linkName, visual, named, packageDirs):
     with _naming(path, f"link {linkName!r}"):
-        shape = _geometry(path, linkName, visual, named, packageDirs)
-    if shape is None:
-        raise ValueError(f"{path}: link {linkName!r} has a visual without geometry")
-    return shape
+        return _geometry(path, linkName, visual, named, packageDirs)
 
 
 def _link(path, name, joint, links, named, packageDirs):

@@ -21,6 +21,7 @@ from vtkmodules.vtkRenderingCore import vtkRenderWindow as vtkRenderWindow
 from vtkmodules.vtkRenderingCore import vtkRenderWindowInteractor as vtkRenderWindowInteractor
 from vtkmodules.vtkRenderingCore import vtkWindowToImageFilter as vtkWindowToImageFilter
 
+from marnox._node_paths import nodePath as nodePath
 from marnox.camera import CameraFrame as CameraFrame
 from marnox.constants import MX_IMAGE_FILE_EXT as MX_IMAGE_FILE_EXT
 from marnox.dynamics import _Chain as _Chain

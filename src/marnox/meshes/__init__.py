@@ -6,10 +6,10 @@ vertex colours) and glTF/GLB go through VTK's readers, Collada, which VTK
 cannot read, through trimesh and pycollada. A file's own colours end up as
 unsigned-char RGB cell or point scalars of the polydata.
 
-The cache is keyed by the resolved path, size and modification time, so a
-file changed on disk is read again, and holds the polydata weakly: it lives
-as long as some element uses it. Formats that are slow to read are also
-kept on disk, converted (see ``marnox.meshes.disk_cache``).
+The cache is keyed by the resolved path, size, modification and change times
+and the inode, so a file changed on disk is read again, and holds the polydata
+weakly: it lives as long as some element uses it. Formats that are slow to
+read are also kept on disk, converted (see ``marnox.meshes.disk_cache``).
 """
 
 from __future__ import annotations
@@ -18,12 +18,38 @@ import ctypes
 import importlib
 import os
 import weakref
+from typing import NamedTuple, Optional
 
 from marnox._files import requireRegularFile
 from marnox.meshes import disk_cache
 from marnox.meshes._reading import MeshError, checkCells
 
-MESH_ENDINGS = (".stl", ".obj", ".ply", ".gltf", ".glb", ".dae")
+
+class _Format(NamedTuple):
+    """How one mesh file ending is read."""
+
+    # The module in marnox.meshes that reads the format, and its reader.
+    module: str
+    reader: str
+    # Whether the converted polydata is kept on disk (see disk_cache).
+    kept: bool = False
+    # The module's function listing the files besides the mesh that its colours come
+    # from, which an entry on disk must be keyed by too.
+    linked: Optional[str] = None
+
+
+# Reading Collada and OBJ takes a hundred times as long as reading the kept
+# copy, STL and PLY ten times; glTF is read about as fast as the copy, and
+# draws on buffer files the key would have to follow.
+_FORMATS = {
+    ".stl": _Format("stl", "readStl", kept=True),
+    ".obj": _Format("obj", "readObj", kept=True, linked="materialLibraries"),
+    ".ply": _Format("ply", "readPly", kept=True),
+    ".gltf": _Format("gltf", "readGltf"),
+    ".glb": _Format("gltf", "readGltf"),
+    ".dae": _Format("collada", "readCollada", kept=True),
+}
+MESH_ENDINGS = tuple(_FORMATS)
 
 _cache = weakref.WeakValueDictionary()
 
@@ -31,7 +57,9 @@ _cache = weakref.WeakValueDictionary()
 def _fileKey(path):
     info = requireRegularFile(path, "mesh file")
     resolved = os.path.realpath(path)
-    return resolved, info.st_size, info.st_mtime_ns
+    # The change time and the inode, which no copy or unpacking keeps, tell a file
+    # rewritten to its old size with its old modification time kept.
+    return resolved, info.st_size, info.st_mtime_ns, info.st_ctime_ns, info.st_dev, info.st_ino
 
 
 def readMesh(path):
@@ -61,7 +89,8 @@ def readMesh(path):
 
 def _readFile(path, ending, resolved):
     try:
-        polydata = _formatFunction(_READERS[ending])(resolved)
+        fileFormat = _FORMATS[ending]
+        polydata = _formatFunction(fileFormat, fileFormat.reader)(resolved)
         checkCells(polydata)
     except MeshError as error:
         raise ValueError(f"{path}: {error}") from error
@@ -74,11 +103,11 @@ def _readFile(path, ending, resolved):
 
 def _diskEntry(key, ending):
     """The disk cache's name for the mesh, or None for a format not kept there."""
-    if ending not in _KEPT_ON_DISK:
+    fileFormat = _FORMATS[ending]
+    if not fileFormat.kept:
         return None
-    lister = _KEPT_ON_DISK[ending]
     try:
-        names = _formatFunction(lister)(key[0]) if lister else ()
+        names = _formatFunction(fileFormat, fileFormat.linked)(key[0]) if fileFormat.linked else ()
         linked = [_fileKey(name) for name in names]
     except (OSError, ValueError):
         return None
@@ -105,25 +134,8 @@ def _releaseFreedMemory():
         _mallocTrim(0)
 
 
-# Reading these takes many times as long as reading the kept copy (Collada and
-# OBJ a hundred times, STL and PLY ten); glTF is read about as fast as the
-# copy, and draws on buffer files the key would have to follow.
-# An entry names the files besides the mesh that its colours come from.
-_KEPT_ON_DISK = {".stl": None, ".ply": None, ".obj": ("obj", "materialLibraries"), ".dae": None}
-
-_READERS = {
-    ".stl": ("stl", "readStl"),
-    ".obj": ("obj", "readObj"),
-    ".ply": ("ply", "readPly"),
-    ".gltf": ("gltf", "readGltf"),
-    ".glb": ("gltf", "readGltf"),
-    ".dae": ("collada", "readCollada"),
-}
-
-
-def _formatFunction(name):
+def _formatFunction(fileFormat, function):
     # A format's module, and the VTK readers it needs, load with the first
     # file of that format: a robot whose meshes all come from the disk cache
     # loads none, which would take longer than reading the cached robot.
-    module, function = name
-    return getattr(importlib.import_module("marnox.meshes." + module), function)
+    return getattr(importlib.import_module("marnox.meshes." + fileFormat.module), function)

@@ -8,6 +8,8 @@ import numpy as np
 from vtkmodules.util import numpy_support
 from vtkmodules.vtkCommonCore import VTK_STRING, VTK_UNSIGNED_CHAR, vtkCommand
 
+from marnox._files import readRegularFile
+
 _ESCAPES = re.compile(r"\x1b\[[0-9;]*m")
 
 
@@ -17,8 +19,7 @@ class MeshError(ValueError):
 
 def readBytes(path):
     """The whole file; an empty one is a MeshError."""
-    with open(path, "rb") as stream:
-        data = stream.read()
+    data = readRegularFile(path, "mesh file")
     if not data:
         raise MeshError("empty file")
     return data
@@ -27,10 +28,10 @@ def readBytes(path):
 def readLinked(path, what):
     """A file another file names (an MTL library, a glTF buffer): its bytes, or a MeshError."""
     try:
-        with open(path, "rb") as stream:
-            return stream.read()
-    except OSError as error:
-        raise MeshError(f"{what} {path} cannot be read ({error.strerror or error})") from error
+        return readRegularFile(path, what)
+    except (OSError, ValueError) as error:
+        reason = getattr(error, "strerror", None) or error
+        raise MeshError(f"{what} {path} cannot be read ({reason})") from error
 
 
 class ReaderErrors:
@@ -56,9 +57,11 @@ class ReaderErrors:
         pass
 
 
-def runReader(reader, path):
-    """The output of a VTK reader run on ``path``; its first error as a MeshError."""
-    reader.SetFileName(path)
+def runReader(reader, path=None):
+    """The output of a VTK reader run on ``path`` (or on the input it was given);
+    its first error as a MeshError."""
+    if path is not None:
+        reader.SetFileName(path)
     errors = ReaderErrors(reader)
     reader.Update()
     if errors.messages:

@@ -4,8 +4,8 @@ An entry is the polydata a fresh read gave, as VTK XML polydata with raw
 appended arrays (which VTK reads at the speed of the disk), followed by an
 XML comment holding the length and CRC-32 of what precedes it, so that an
 entry cut short or damaged is noticed and read afresh. Its name is a hash of
-the mesh file's resolved path, size and modification time (and those of the
-files it draws on), the conversion's version and VTK's, so a changed file or
+the mesh file's resolved path, size, times and inode (and those of the files
+it draws on), the conversion's version and VTK's, so a changed file or
 a new marnox reads the mesh again.
 
 ``MARNOX_MESH_CACHE`` chooses the folder (``0`` turns the cache off); by
@@ -13,12 +13,15 @@ default it is the user's cache folder (``$XDG_CACHE_HOME/marnox/meshes`` on
 Linux). Entries are written beside their place and renamed into it, so
 processes filling the cache at once never see half an entry; when the
 folder outgrows its limit, the entries used longest ago go first. A folder
-that cannot be written is passed over.
+that cannot be written is reported once (a warning of the ``marnox.meshes``
+logger) and passed over. The folder may be shared: an entry is checked as a
+mesh file is before it is used, and one that does not pass is read afresh.
 """
 
 from __future__ import annotations
 
 import hashlib
+import logging
 import os
 import re
 import tempfile
@@ -28,7 +31,9 @@ import zlib
 from vtkmodules.vtkCommonCore import vtkVersion
 from vtkmodules.vtkIOXML import vtkXMLPolyDataReader, vtkXMLPolyDataWriter
 
-from marnox.meshes._reading import ReaderErrors
+from marnox._files import readRegularFile
+from marnox.meshes._entry_header import fitsItsData
+from marnox.meshes._reading import MeshError, ReaderErrors, checkCells, runReader
 
 # Raise when a reader's output changes, so that entries made before are not used.
 CONVERSION_VERSION = 1
@@ -37,6 +42,9 @@ _ENDING = ".vtp"
 _TRAILER = re.compile(rb"\n<!-- marnox mesh (\d+) ([0-9a-f]{8}) -->\n\Z")
 # A temporary file this old belongs to a process that died while writing it.
 _STALE_SECONDS = 3600
+LOG = logging.getLogger("marnox.meshes")
+# The folders this process could not write to.
+_unwritable = set()
 
 
 def folder():
@@ -52,8 +60,8 @@ def folder():
 
 
 def entryName(fileKey, linked=()):
-    """The entry's file name for a mesh file's ``(resolved path, size, mtime)``
-    and the same of the files it draws on (an OBJ's material libraries)."""
+    """The entry's file name for a mesh file's key (resolved path, size, times, inode)
+    and the keys of the files it draws on (an OBJ's material libraries)."""
     text = repr((fileKey, tuple(linked), CONVERSION_VERSION, vtkVersion.GetVTKVersion()))
     return hashlib.sha256(text.encode()).hexdigest()[:40] + _ENDING
 
@@ -65,9 +73,8 @@ def load(name):
         return None
     path = os.path.join(place, name)
     try:
-        with open(path, "rb") as stream:
-            data = stream.read()
-    except OSError:
+        data = readRegularFile(path, "mesh cache entry")
+    except (OSError, ValueError):
         return None
     found = _TRAILER.search(data[-64:])
     if found is None:
@@ -75,24 +82,30 @@ def load(name):
     length, crc = int(found.group(1)), int(found.group(2), 16)
     if length != len(data) - len(found.group(0)) or zlib.crc32(memoryview(data)[:length]) != crc:
         return None
+    # Read from the bytes checked, not from the file again, which may have changed.
+    if not fitsItsData(data, length):
+        return None
     reader = vtkXMLPolyDataReader()
-    reader.SetFileName(path)
-    errors = ReaderErrors(reader)
-    reader.Update()
-    if errors.messages:
+    reader.ReadFromInputStringOn()
+    reader.SetInputString(data)
+    try:
+        polydata = runReader(reader)
+        checkCells(polydata)
+    except MeshError:
         return None
     try:
         # Marks the entry as used, so that the size limit drops others first.
         os.utime(path)
     except OSError:
         pass
-    return reader.GetOutput()
+    return polydata
 
 
 def store(name, polydata):
-    """Keeps ``polydata`` as ``name``; a folder that cannot be written is passed over."""
+    """Keeps ``polydata`` as ``name``; a folder that cannot be written (full, read-only)
+    is reported once and passed over from then on."""
     place = folder()
-    if place is None:
+    if place is None or place in _unwritable:
         return
     temporary = None
     try:
@@ -107,8 +120,13 @@ def store(name, polydata):
         os.replace(temporary, os.path.join(place, name))
         temporary = None
         _keepWithinLimit(place)
-    except OSError:
-        pass
+    except OSError as error:
+        _unwritable.add(place)
+        LOG.warning(
+            "mesh cache %s cannot be written (%s): meshes are read afresh each run",
+            place,
+            error.strerror or error,
+        )
     finally:
         if temporary is not None:
             _remove(temporary)

@@ -25,9 +25,9 @@ from vtkmodules.vtkIOGeometry import vtkGLTFReader
 from marnox.constants import DEFAULT_GREY
 from marnox.meshes._reading import (
     MeshError,
-    ReaderErrors,
     readBytes,
     readLinked,
+    runReader,
     setCellColor,
 )
 
@@ -549,13 +549,7 @@ def readGltf(path):
     document = checkGltf(
         readBytes(path), os.path.dirname(path), binary=path.lower().endswith(".glb")
     )
-    reader = vtkGLTFReader()
-    reader.SetFileName(path)
-    errors = ReaderErrors(reader)
-    reader.Update()
-    if errors.messages:
-        raise MeshError(errors.messages[0])
-    pieces = list(_primitives(reader.GetOutput()))
+    pieces = list(_primitives(runReader(vtkGLTFReader(), path)))
     colors = [_baseColor(document, mesh, primitive) for mesh, primitive, _ in pieces]
     append = vtkAppendPolyData()
     for (_, _, polydata), color in zip(pieces, colors, strict=True):

@@ -23,11 +23,9 @@ class Resolution:
 
     A frame's cost grows with its pixels, so a scale of ``sqrt(target / cost)`` brings a
     frame of cost ``cost`` to the target; each measured frame corrects the scale.
-    With ``reduce`` false every frame has the full size.
     """
 
-    def __init__(self, reduce=True):
-        self.reduce = reduce
+    def __init__(self):
         self._moving_until = -math.inf
         self._moving_scale = 0.5
 
@@ -40,7 +38,7 @@ class Resolution:
         return self._moving_until
 
     def scale(self, now):
-        if not self.reduce or now >= self._moving_until:
+        if now >= self._moving_until:
             return 1.0
         return self._moving_scale
 
