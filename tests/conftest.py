@@ -7,7 +7,6 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import time
 
 import pytest
 from hypothesis import HealthCheck, settings
@@ -37,28 +36,29 @@ if not os.environ.get("DISPLAY"):
 
 
 def _start_xvfb():
-    """Starts Xvfb on the first free display number; returns (process, display)."""
-    for number in range(90, 130):
-        socket = f"/tmp/.X11-unix/X{number}"
-        if os.path.exists(socket) or os.path.exists(f"/tmp/.X{number}-lock"):
-            continue
-        display = f":{number}"
-        # The X server is not ours to check: keep a sanitizer run's preloads out of it.
-        environment = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
-        process = subprocess.Popen(
-            ["Xvfb", display, "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
-            stdout=subprocess.DEVNULL,
-            stderr=subprocess.DEVNULL,
-            env=environment,
-        )
-        for _ in range(100):
-            if os.path.exists(socket):
-                return process, display
-            if process.poll() is not None:
-                break
-            time.sleep(0.05)
+    """Starts Xvfb on a free display number; returns (process, display) once it takes
+    connections (it writes its number to ``-displayfd`` only then: a socket file can be
+    there earlier, and a window opened too soon finds no display)."""
+    read_end, write_end = os.pipe()
+    # The X server is not ours to check: keep a sanitizer run's preloads out of it.
+    environment = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
+    process = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-screen", "0", "1280x1024x24", "-nolisten", "tcp"],
+        stdout=subprocess.DEVNULL,
+        stderr=subprocess.DEVNULL,
+        env=environment,
+        pass_fds=(write_end,),
+    )
+    os.close(write_end)
+    try:
+        ready, _, _ = select.select([read_end], [], [], 30)
+        number = os.read(read_end, 32).decode().strip() if ready else ""
+    finally:
+        os.close(read_end)
+    if not number.isdigit():
         process.kill()
-    raise RuntimeError("could not start Xvfb")
+        raise RuntimeError("could not start Xvfb")
+    return process, f":{number}"
 
 
 # The Xvfb started for this run, if any; stopped by pytest_unconfigure.
