@@ -7,6 +7,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import time
 
 import pytest
 from hypothesis import HealthCheck, settings
@@ -50,11 +51,18 @@ def _start_xvfb():
         pass_fds=(write_end,),
     )
     os.close(write_end)
+    # The whole line, newline included: Xvfb ends if the pipe closes before it wrote it all.
+    line, deadline = b"", time.monotonic() + 30
     try:
-        ready, _, _ = select.select([read_end], [], [], 30)
-        number = os.read(read_end, 32).decode().strip() if ready else ""
+        while not line.endswith(b"\n"):
+            ready, _, _ = select.select([read_end], [], [], max(deadline - time.monotonic(), 0))
+            chunk = os.read(read_end, 32) if ready else b""
+            if not chunk:
+                break
+            line += chunk
     finally:
         os.close(read_end)
+    number = line.decode().strip()
     if not number.isdigit():
         process.kill()
         raise RuntimeError("could not start Xvfb")
