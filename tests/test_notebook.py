@@ -150,6 +150,11 @@ def lab(tmp_path_factory):
     )
     notification.parent.mkdir(parents=True)
     notification.write_text(json.dumps({"fetchNews": "false"}))
+    # Every cell's output stays in the page, drawn, whichever cell running all of them
+    # scrolls to last: the view's frames are counted on its canvas.
+    tracker = settings / "@jupyterlab" / "notebook-extension" / "tracker.jupyterlab-settings"
+    tracker.parent.mkdir(parents=True)
+    tracker.write_text(json.dumps({"windowingMode": "none"}))
     port, token = _free_port(), "marnox-test-token"
     # A sanitizer run's preloads stay: the kernel loads the sanitized build.
     environment = dict(
@@ -197,6 +202,13 @@ def browser():
     options = webdriver.ChromeOptions()
     options.binary_location = chromium
     for argument in ("--headless=new", "--no-sandbox", "--disable-dev-shm-usage"):
+        options.add_argument(argument)
+    # The view draws a frame on the page's next animation frame: never throttled here.
+    for argument in (
+        "--disable-renderer-backgrounding",
+        "--disable-background-timer-throttling",
+        "--disable-backgrounding-occluded-windows",
+    ):
         options.add_argument(argument)
     options.add_argument("--window-size=1400,1000")
     environment = {k: v for k, v in os.environ.items() if k != "LD_PRELOAD"}
