@@ -6,6 +6,8 @@ refused where the object is made rather than at the next save or frame.
 
 from __future__ import annotations
 
+import math
+import numbers
 import operator
 
 # The largest float32: VTK keeps geometry in single precision, where anything
@@ -20,6 +22,16 @@ def finite(value, name):
     if not -_FLOAT32_MAX <= number <= _FLOAT32_MAX:
         raise ValueError(f"{name} must be finite and within +-3.4e38, got {number!r}")
     return number
+
+
+def positiveReal(value, name, kind):
+    """``value`` as a float; TypeError unless it is a real number (``kind`` says what one),
+    ValueError naming ``name`` unless it is positive and finite."""
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{name} must be {kind}, not {value!r}")
+    if not (math.isfinite(value) and value > 0):
+        raise ValueError(f"{name} must be positive and finite, got {value!r}")
+    return float(value)
 
 
 def finiteVector(values, name):

@@ -21,6 +21,7 @@ import weakref
 
 import numpy as np
 
+from marnox import _checks
 from marnox.pose import Pose
 from marnox.projection import projectPoints, undistortPoints
 
@@ -70,7 +71,9 @@ class RegionCoverage:
         """(N,) int: how many cameras see each point, at ``maxMmPerPixel`` or finer if given."""
         good = self.seen
         if maxMmPerPixel is not None:
-            good = self.mmPerPixel <= _checkedLimit(maxMmPerPixel)
+            good = self.mmPerPixel <= _checks.positiveReal(
+                maxMmPerPixel, "maxMmPerPixel", "a number or None"
+            )
         return np.count_nonzero(good, axis=1)
 
     def fraction(self, minCameras=1, maxMmPerPixel=None):
@@ -87,14 +90,6 @@ class RegionCoverage:
             f"<RegionCoverage {len(self.points)} points, cameras {list(self.cameras)}, "
             f"seen by 1: {self.fraction(1):.3f}>"
         )
-
-
-def _checkedLimit(value):
-    if isinstance(value, bool) or not isinstance(value, numbers.Real):
-        raise TypeError(f"maxMmPerPixel must be a number or None, not {value!r}")
-    if not (math.isfinite(value) and value > 0):
-        raise ValueError(f"maxMmPerPixel must be positive and finite, got {value!r}")
-    return float(value)
 
 
 def _chosen(mapping, names, what):

@@ -18,15 +18,13 @@ Example::
 
 from __future__ import annotations
 
-import math
-import numbers
-
 import numpy as np
 from vtkmodules.util import numpy_support
 from vtkmodules.vtkCommonCore import vtkPoints
 from vtkmodules.vtkCommonDataModel import vtkCellArray, vtkPolyData
 from vtkmodules.vtkFiltersSources import vtkPlaneSource
 
+from marnox import _checks
 from marnox._actors import polydataActor
 from marnox.pose import Pose
 from marnox.projection import undistortPoints
@@ -75,14 +73,6 @@ class _Overlay:
     def remove(self):
         """Take the overlay out of the view (it shows again after ``update()``)."""
         self._show([])
-
-
-def _checkedDepth(depth):
-    if isinstance(depth, bool) or not isinstance(depth, numbers.Real):
-        raise TypeError(f"depth must be a number of metres, not {depth!r}")
-    if not (math.isfinite(depth) and depth > 0):
-        raise ValueError(f"depth must be positive and finite, got {depth!r}")
-    return float(depth)
 
 
 def _outlinePixels(width, height):
@@ -156,7 +146,7 @@ class Frustums(_Overlay):
     def __init__(self, viewer, depth=1.0, cameras=None):
         """Show the frustums in ``viewer``; see the class docstring."""
         super().__init__(viewer)
-        self._depth = _checkedDepth(depth)
+        self._depth = _checks.positiveReal(depth, "depth", "a number of metres")
         self._names = None if cameras is None else list(cameras)
         known = viewer._project.workspace().getCameras()
         unknown = [name for name in self._names or () if name not in known]
