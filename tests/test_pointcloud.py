@@ -9,6 +9,7 @@ import pytest
 from vtkmodules.util import numpy_support
 from vtkmodules.vtkRenderingCore import vtkRenderer, vtkRenderWindow, vtkWindowToImageFilter
 
+from marnox import visual
 from marnox.project import Project
 from marnox.sample import build_sample_cell
 from marnox.system import System
@@ -27,15 +28,29 @@ def _pixels(window):
     return numpy_support.vtk_to_numpy(grab.GetOutput().GetPointData().GetScalars()).copy()
 
 
+def _drawnPoints(cloud):
+    """How many points the pieces of ``cloud``'s assembly draw now."""
+    parts = cloud._getActor().GetParts()
+    return sum(
+        parts.GetItemAsObject(i).GetMapper().GetInput().GetNumberOfPoints()
+        for i in range(parts.GetNumberOfItems())
+    )
+
+
 @pytest.mark.parametrize(
-    "dtype, width", [(np.float32, 6), (np.float64, 6), (np.float32, 3)], ids=["f4", "f8", "plain"]
+    "dtype, width, piece",
+    [(np.float32, 6, None), (np.float64, 6, None), (np.float32, 3, None), (np.float32, 6, 10)],
+    ids=["f4", "f8", "plain", "in-pieces"],
 )
-def test_drawn_colours_are_the_clouds(dtype, width):
+def test_drawn_colours_are_the_clouds(monkeypatch, dtype, width, piece):
+    if piece:
+        monkeypatch.setattr(visual, "_PIECE_POINTS", piece)
     rng = np.random.default_rng(4)
     grid = np.array([(x, y, 0.0) for x in range(8) for y in range(8)])
     colours = rng.integers(1, 256, (len(grid), 3)) / 255.0
     cloud = VisualPointcloud()
-    cloud.setPoints(pointcloud=np.hstack([grid, colours])[:, :width].astype(dtype))
+    # A first cloud of the same length is drawn, then refilled in place by the second.
+    cloud.setPoints(pointcloud=np.hstack([grid, colours[::-1] / 2])[:, :width].astype(dtype))
     renderer = vtkRenderer()
     renderer.AddActor(cloud._getActor())
     renderer.GetActiveCamera().ParallelProjectionOn()
@@ -45,6 +60,8 @@ def test_drawn_colours_are_the_clouds(dtype, width):
     window.SetMultiSamples(0)
     window.SetSize(120, 120)
     window.AddRenderer(renderer)
+    window.Render()
+    cloud.setPoints(pointcloud=np.hstack([grid, colours])[:, :width].astype(dtype))
     window.Render()
     drawn = _pixels(window)
     drawn = np.unique(drawn[drawn.any(axis=1)], axis=0)
@@ -66,18 +83,23 @@ def _demo_viewer(project, mode):
 
 
 @pytest.mark.parametrize("mode", ["points", "spheres"])
-def test_at_rest_after_a_move_the_picture_equals_a_still_viewers(mode):
+def test_at_rest_after_a_move_the_picture_equals_a_still_viewers(monkeypatch, mode):
+    # The moved viewer's cloud is drawn in pieces, the still one's in one.
+    monkeypatch.setattr(visual, "_PIECE_POINTS", MOVING_POINTS // 3)
     project = Project()
     build_sample_cell(project)
     cloud = project.system().pointcloud()
     repeats = -(-2 * MOVING_POINTS // len(cloud))
     noise = np.random.default_rng(5).normal(0, 0.01, (repeats * len(cloud), 3))
     project.system().setPointcloud(np.tile(cloud, (repeats, 1)) + np.pad(noise, ((0, 0), (0, 3))))
-    moved, still = _demo_viewer(project, mode), _demo_viewer(project, mode)
+    moved = _demo_viewer(project, mode)
+    monkeypatch.setattr(visual, "_PIECE_POINTS", len(project.system().pointcloud()))
+    still = _demo_viewer(project, mode)
     overlay = moved._pointcloud
+    assert overlay._getActor().GetNumberOfPaths() > 1
     overlay.setMoving(True)
     thinned = _pixels(moved._window)
-    assert overlay._getActor().GetMapper().GetInput().GetNumberOfPoints() <= MOVING_POINTS
+    assert _drawnPoints(overlay) <= MOVING_POINTS
     overlay.setMoving(False)
     moved.render()
     rest = _pixels(moved._window)

@@ -20,8 +20,10 @@ from vtkmodules.vtkFiltersGeneral import vtkTransformFilter
 from vtkmodules.vtkFiltersSources import vtkCubeSource, vtkCylinderSource, vtkSphereSource
 from vtkmodules.vtkRenderingCore import (
     vtkActor,
+    vtkAssembly,
     vtkPointGaussianMapper,
     vtkPolyDataMapper,
+    vtkProperty,
     vtkRenderer,
 )
 
@@ -38,6 +40,44 @@ def mapperActor(mapper):
     actor = vtkActor()
     actor.SetMapper(mapper)
     return actor
+
+
+def emptyAssembly():
+    """A prop that draws the actors later added to it as its parts."""
+    return vtkAssembly()
+
+
+def pointProperty(color, size, spheres):
+    """The look a point cloud's pieces share."""
+    prop = vtkProperty()
+    prop.SetColor(*color)
+    prop.SetPointSize(size)
+    prop.SetRenderPointsAsSpheres(spheres)
+    return prop
+
+
+def pieceActor(polydata, prop, spheres, drawn):
+    """An actor of ``prop`` drawing one piece of a point cloud as :func:`pointMapper` does;
+    ``drawn()`` (a weak method) is called each time the piece has been sent to the window."""
+    mapper = pointMapper(polydata, spheres)
+
+    def observe(caller, event):
+        method = drawn()
+        if method is not None:
+            method()
+
+    mapper.AddObserver("EndEvent", observe)
+    actor = mapperActor(mapper)
+    actor.SetProperty(prop)
+    return actor
+
+
+def finishDrawing(prop):
+    """Wait until the window that draws ``prop`` has drawn everything sent to it."""
+    renderer = prop.GetConsumer(0) if prop.GetNumberOfConsumers() else None
+    window = renderer.GetRenderWindow() if isinstance(renderer, vtkRenderer) else None
+    if window is not None:
+        window.WaitForCompletion()
 
 
 def pointMapper(polydata, spheres):

@@ -1,8 +1,9 @@
 """VTK actors for the workspace: simple shapes, frames, trajectories, point clouds.
 
-Every element owns exactly one ``vtkActor`` for its whole life, so a viewer
-can add it to a renderer once and only ever see it move or change data. The
-actor is built when first asked for.
+Every element owns exactly one VTK prop for its whole life (a ``vtkActor``; a
+point cloud's is an assembly of actors), so a viewer can add it to a renderer
+once and only ever see it move or change data. The prop is built when first
+asked for.
 """
 
 from __future__ import annotations
@@ -330,6 +331,11 @@ POINTCLOUD_MODES = ("points", "spheres")
 # software rasteriser draws them in a few hundredths of a second at the web view's moving
 # resolution, so a frame stays interactive however large the cloud.
 MOVING_POINTS = 100_000
+# A larger cloud is drawn in pieces of this many points, each finished by the window before
+# the next is sent. Mesa's software rasteriser bins a draw faster than its threads raster it
+# and keeps every bin it needed until the context goes, about 150 bytes a point drawn at
+# once; finished pieces reuse the bins of one piece.
+_PIECE_POINTS = 1 << 19
 
 
 class VisualPointcloud(VisualElement):
@@ -348,6 +354,10 @@ class VisualPointcloud(VisualElement):
     every k-th of the cloud; at rest the whole cloud. A viewer's on-screen mouse drives
     this by itself (its interactor style's StartInteraction and EndInteraction events);
     other views call :meth:`setMoving`.
+
+    The element's prop is a ``vtkAssembly``: a large cloud is drawn in pieces of a few
+    hundred thousand points, one actor each, so that a software rasteriser's memory stays
+    that of one piece.
 
     Example::
 
@@ -377,25 +387,23 @@ class VisualPointcloud(VisualElement):
         self._source = None
         self._polydata = _cloudPolydata()
         self._thin = _cloudPolydata()
-        self._mappers = None
+        self._pieces = _Pieces()
+        self._pieceSize = _PIECE_POINTS
+        self._property = None
+        self._parts = []
         self._followed = None
         self._setMovingWeakly = weakref.WeakMethod(self.setMoving)
+        self._pieceDrawnWeakly = weakref.WeakMethod(self._pieceDrawn)
         self.setPoints(pointcloud=_cloud.rows((), "pointcloud"))
 
     def _createActor(self):
-        self._mappers = self._newMappers()
-        actor = _pipelines().mapperActor(self._mappers[self._drawsThin()])
-        prop = actor.GetProperty()
-        prop.SetColor(*self._color)
-        prop.SetPointSize(self._pointSize)
-        prop.SetRenderPointsAsSpheres(self._mode == "spheres")
-        return actor
-
-    def _newMappers(self):
-        """The mappers of the whole cloud and of its subsample."""
-        spheres = self._mode == "spheres"
         pipelines = _pipelines()
-        return tuple(pipelines.pointMapper(data, spheres) for data in (self._polydata, self._thin))
+        self._property = pipelines.pointProperty(
+            self._color, self._pointSize, self._mode == "spheres"
+        )
+        assembly = pipelines.emptyAssembly()
+        self._showParts(assembly)
+        return assembly
 
     def setMode(self, mode):
         """Draw the points as ``mode`` (``"points"`` or ``"spheres"``, see the class
@@ -405,16 +413,14 @@ class VisualPointcloud(VisualElement):
         if mode == self._mode:
             return
         self._mode = mode
-        for data in (self._polydata, self._thin):
-            if mode == "spheres":
-                _setVertexList(data)
-            else:
-                data.SetVerts(vtkCellArray())
-            data.Modified()
+        _setVertexList(self._thin, mode == "spheres")
+        self._thin.Modified()
+        self._pieces = _Pieces()
         if self._actor is not None:
-            self._mappers = self._newMappers()
-            self._actor.GetProperty().SetRenderPointsAsSpheres(mode == "spheres")
-            self._actor.SetMapper(self._mappers[self._drawsThin()])
+            self._property.SetRenderPointsAsSpheres(mode == "spheres")
+            while self._parts:
+                self._actor.RemovePart(self._parts.pop())
+            self._showParts(self._actor)
 
     def setPoints(self, pointcloud):
         """Replace the points with an (N, 3) or (N, 6) array; N may be 0.
@@ -435,8 +441,6 @@ class VisualPointcloud(VisualElement):
             pointData.SetScalars(_cloud.fill_colours(pointData.GetScalars(), cloud[:, 3:]))
         else:
             pointData.SetScalars(None)
-        if self._mode == "spheres":
-            _setVertexList(data)
         data.Modified()
         self._updateThin()
         if _isFrozen(pointcloud):
@@ -467,8 +471,7 @@ class VisualPointcloud(VisualElement):
         return self._moving and self.numberOfPoints() > self._movingPoints
 
     def _updateThin(self):
-        thin = self._drawsThin()
-        if thin:
+        if self._drawsThin():
             count = self.numberOfPoints()
             stride = -(-count // self._movingPoints)
             full, part = self._polydata, self._thin
@@ -479,11 +482,34 @@ class VisualPointcloud(VisualElement):
             part.GetPointData().SetScalars(
                 None if colours is None else _cloud.thinned(kept, colours, stride)
             )
-            if self._mode == "spheres":
-                _setVertexList(part)
+            _setVertexList(part, self._mode == "spheres")
             part.Modified()
-        if self._mappers is not None:
-            self._actor.SetMapper(self._mappers[thin])
+        if self._actor is not None:
+            self._showParts(self._actor)
+
+    def _showParts(self, assembly):
+        """Give ``assembly`` one part per piece drawn now, each drawing its piece."""
+        spheres = self._mode == "spheres"
+        # Cut even while the subsample is drawn, so that no piece holds a replaced array.
+        pieces = self._pieces.of(self._polydata, self._pieceSize, spheres)
+        if self._drawsThin():
+            pieces = [self._thin]
+        pipelines = _pipelines()
+        while len(self._parts) > len(pieces):
+            assembly.RemovePart(self._parts.pop())
+        for index, piece in enumerate(pieces):
+            if index == len(self._parts):
+                part = pipelines.pieceActor(piece, self._property, spheres, self._pieceDrawnWeakly)
+                self._parts.append(part)
+                assembly.AddPart(part)
+            mapper = self._parts[index].GetMapper()
+            if mapper.GetInput() is not piece:
+                mapper.SetInputData(piece)
+
+    def _pieceDrawn(self):
+        # Only a cloud in several pieces waits: one piece finishes with the frame.
+        if len(self._parts) > 1:
+            _pipelines().finishDrawing(self._actor)
 
     def _follow(self):
         # The window's interactor can be replaced (init() again), so it is looked up on
@@ -492,6 +518,63 @@ class VisualPointcloud(VisualElement):
             self._followed = _pipelines().followInteraction(
                 self._actor, self._followed, self._setMovingWeakly
             )
+
+
+class _Pieces:
+    """A cloud's polydata cut into pieces that share its arrays' memory, kept while the
+    cloud's arrays are the same objects (refilled in place) and marked changed with them."""
+
+    def __init__(self):
+        self._arrays = None
+        self._pieces = []
+        self._vertexLists = {}
+
+    def of(self, data, size, spheres):
+        """``data`` in pieces of at most ``size`` points, with vertex lists for ``spheres``;
+        ``data`` itself when it fits one."""
+        count = data.GetNumberOfPoints()
+        _setVertexList(data, spheres and count <= size)
+        if count <= size:
+            self._arrays, self._pieces = None, []
+            return [data]
+        arrays = (data.GetPoints().GetData(), data.GetPointData().GetScalars())
+        if self._arrays is None or any(
+            a is not b for a, b in zip(arrays, self._arrays, strict=True)
+        ):
+            self._arrays = arrays
+            self._pieces = [
+                self._piece(arrays, start, size, spheres) for start in range(0, count, size)
+            ]
+        elif max(array.GetMTime() for array in arrays if array is not None) > min(
+            piece.GetMTime() for piece in self._pieces
+        ):
+            for piece in self._pieces:
+                _markChanged(piece)
+        return self._pieces
+
+    def _piece(self, arrays, start, size, spheres):
+        piece = _cloudPolydata()
+        positions, colours = (
+            None if array is None else numpy_support.vtk_to_numpy(array)[start : start + size]
+            for array in arrays
+        )
+        piece.GetPoints().SetData(numpy_support.numpy_to_vtk(positions))
+        if colours is not None:
+            piece.GetPointData().SetScalars(numpy_support.numpy_to_vtk(colours))
+        if spheres:
+            count = len(positions)
+            if count not in self._vertexLists:
+                self._vertexLists[count] = _vertexList(count)
+            piece.SetVerts(self._vertexLists[count])
+        return piece
+
+
+def _markChanged(piece):
+    piece.GetPoints().GetData().Modified()
+    colours = piece.GetPointData().GetScalars()
+    if colours is not None:
+        colours.Modified()
+    piece.Modified()
 
 
 def _checkMode(mode):
@@ -505,14 +588,19 @@ def _cloudPolydata():
     return data
 
 
-def _setVertexList(data):
-    """One vertex cell per point, kept while the number of points is."""
-    count = data.GetNumberOfPoints()
+def _vertexList(count):
+    verts = vtkCellArray()
+    verts.SetData(1, _idArray(np.arange(count, dtype=np.int64)))
+    return verts
+
+
+def _setVertexList(data, wanted):
+    """One vertex cell per point of ``data`` if ``wanted``, kept while the number of points
+    is; else none."""
+    count = data.GetNumberOfPoints() if wanted else 0
     verts = data.GetVerts()
     if verts is None or verts.GetNumberOfCells() != count:
-        verts = vtkCellArray()
-        verts.SetData(1, _idArray(np.arange(count, dtype=np.int64)))
-        data.SetVerts(verts)
+        data.SetVerts(_vertexList(count) if count else vtkCellArray())
 
 
 class VisualGroup:
