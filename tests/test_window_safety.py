@@ -359,7 +359,7 @@ AFTER_ANOTHER_WINDOW_GOES = """
             other = WebView(project, port=0, size=(160, 120))
             other.start()
             other.update()
-        elif kind == "viewer":
+        elif kind.startswith("viewer"):
             other = WorkspaceViewer(size=(160, 120))
             other.setProject(project)
             other.init(offscreen=True)
@@ -369,7 +369,7 @@ AFTER_ANOTHER_WINDOW_GOES = """
         return other
 
     def stop(other):
-        if kind != "camera":
+        if kind in ("viewer", "web"):
             other.stop()
 
     cameras = CameraRenderer(project)
@@ -395,7 +395,7 @@ AFTER_ANOTHER_WINDOW_GOES = """
 """
 
 
-@pytest.mark.parametrize("kind", ["viewer", "web", "camera"])
+@pytest.mark.parametrize("kind", ["viewer", "viewer-collected-unstopped", "web", "camera"])
 def test_cameras_and_viewers_keep_drawing_after_another_window_goes(tmp_path, kind):
     if kind == "web":
         pytest.importorskip("aiohttp", reason="marnox[web] is not installed")

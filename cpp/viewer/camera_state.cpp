@@ -11,18 +11,7 @@ const char* const kCapsuleName = "marnox.viewer.CameraRenderer state";
 }  // namespace
 
 RendererState::~RendererState() {
-    // The window's context is current on the thread the renderer drew on; another thread that
-    // lets the renderer go must not draw in it.
-    if (thread && *thread != PyThread_get_thread_ident())
-        return;
-    // Called as the renderer goes, maybe while an error is being raised: that error is kept,
-    // and one of this release cannot propagate from a destructor.
-    nb::error_scope raised;
-    try {
-        release_props_before_finalize(window);
-    } catch (nb::python_error& error) {
-        error.discard_as_unraisable("releasing a CameraRenderer's props");
-    }
+    release_props_as_owner_goes(window, thread, "releasing a CameraRenderer's props");
 }
 
 nb::object new_state(double near, double far, nb::handle window) {

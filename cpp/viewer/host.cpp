@@ -103,6 +103,7 @@ nb::object init(const Call& call, const Kind& kind) {
     require_window_thread(self, "init");
     record_window_thread(self);
     nb::object window = getattr(self, field::window);
+    hold_window_release(self, window);
     if (pyglue::truthy(call.arg(1))) {
         call_method(window, vtk::OffScreenRenderingOn);
     } else {

@@ -2,6 +2,7 @@
 // screenshot), the checks made before it is touched, and the release of shared props.
 #pragma once
 
+#include <optional>
 #include <span>
 
 #include "viewer.h"
@@ -119,5 +120,15 @@ void release_shared_props(nb::handle window);
 /// first, then makes `window`'s context current, so that finalising it deletes nothing of
 /// another window's.
 void release_props_before_finalize(nb::handle window);
+
+/// release_props_before_finalize as the owner of `window` goes: only on `thread`, the one that
+/// draws in it (any, when none has drawn yet); an error is reported as unraisable, naming
+/// `owner`, and one already being raised is kept.
+void release_props_as_owner_goes(nb::handle window, std::optional<unsigned long> thread,
+                                 const char* owner) noexcept;
+
+/// Gives `self` (a viewer in init()) a `_windowRelease` that, when the viewer is collected,
+/// releases its props before `window` goes, on the calling thread; kept by later init() calls.
+void hold_window_release(nb::handle self, nb::handle window);
 
 }  // namespace marnox::viewer

@@ -42,6 +42,48 @@ void release_props_before_finalize(nb::handle window) {
     pyglue::call_method(window, vtk::MakeCurrent);
 }
 
+void release_props_as_owner_goes(nb::handle window, std::optional<unsigned long> thread,
+                                 const char* owner) noexcept {
+    // The window's context is current on the thread that draws in it; another thread that lets
+    // the owner go must not draw in it.
+    if (thread && *thread != PyThread_get_thread_ident())
+        return;
+    // Called as the owner goes, maybe while an error is being raised: that error is kept, and
+    // one of this release cannot propagate from a destructor.
+    nb::error_scope raised;
+    try {
+        release_props_before_finalize(window);
+    } catch (nb::python_error& error) {
+        error.discard_as_unraisable(owner);
+    }
+}
+
+namespace {
+
+const char* const kWindowReleaseName = "marnox.viewer window release";
+
+/// Held by a viewer from init() on: a viewer collected without stop() lets its props go before
+/// its window, as stop() does.
+struct WindowRelease {
+    ~WindowRelease() { release_props_as_owner_goes(window, thread, "releasing a viewer's props"); }
+
+    /// The window, held so that it goes no sooner than this does.
+    nb::object window;
+    unsigned long thread;
+};
+
+}  // namespace
+
+void hold_window_release(nb::handle self, nb::handle window) {
+    if (!pyglue::getattr_or(self, field::window_release, Py_None).is_none())
+        return;
+    auto* release = new WindowRelease{nb::borrow(window), PyThread_get_thread_ident()};
+    pyglue::setattr(self, field::window_release,
+                    nb::capsule(release, kWindowReleaseName, [](void* owned) noexcept {
+                        delete static_cast<WindowRelease*>(owned);
+                    }));
+}
+
 void define_release_shared_props(nb::handle module) {
     const char* doc =
         "Call before drawing a viewer's window yourself (reading it into an image, say),\n"

@@ -37,6 +37,7 @@ inline const Name selector{"_selector"};
 inline const Name label_names{"_labelNames"};
 inline const Name label_of{"_labelOf"};
 inline const Name own_actors{"_ownActors"};
+inline const Name window_release{"_windowRelease"};
 }  // namespace field
 
 /// Module-level names, looked up in the module namespace at call time. The model's classes are

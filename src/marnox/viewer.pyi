@@ -50,6 +50,7 @@ class WorkspaceViewer:
     _trajectory: Optional[VisualTrajectory]
     _pointcloud: Optional[VisualPointcloud]
     _thread: int
+    _windowRelease: object
     def __init__(
         self, size: tuple = (800, 600), trajectory: bool = False, pointcloud: bool = False
     ) -> None: ...
@@ -87,6 +88,7 @@ class ImageViewer:
     _window: vtkRenderWindow
     _interactor: Optional[vtkRenderWindowInteractor]
     _thread: int
+    _windowRelease: object
     def __init__(self, size: tuple = (800, 600)) -> None: ...
     def setProject(self, project: Project) -> None: ...
     def _refreshProject(self) -> None: ...
