@@ -154,6 +154,16 @@ def test_broken_urdfs_name_the_file_and_the_element(tmp_path, text, error, reaso
     assert reason in str(raised.value) and path in str(raised.value)
 
 
+def test_an_external_entity_is_refused_unread(tmp_path):
+    # lxml before 5 read the file (a FIFO there hangs the load); lxml 5 refuses the entity.
+    secret = tmp_path / "secret.txt"
+    secret.write_text("SECRET")
+    text = f"<!DOCTYPE robot [<!ENTITY leak SYSTEM '{secret.as_uri()}'>]>"
+    path = _urdf(tmp_path, text + "<robot name='r'><link name='a'>&leak;</link></robot>")
+    with pytest.raises(ValueError, match="Entity 'leak' not defined"):
+        Robot.fromURDF(path)
+
+
 @pytest.mark.parametrize("where", ["package dir", "package itself", "ROS_PACKAGE_PATH", "above"])
 def test_package_uris_are_found(tmp_path, monkeypatch, where):
     shared = tmp_path / "share"
