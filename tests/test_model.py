@@ -213,9 +213,14 @@ def test_coordinate_frame_renders_its_three_axis_colours():
 
 
 def _firstActor(element):
-    """The element's actor; a point cloud's prop is an assembly of pieces that share a look."""
+    """The element's actor; a point cloud's prop is an assembly of pieces that share a look,
+    and its first shown part stands for it."""
     actor = element._getActor()
-    return actor.GetParts().GetItemAsObject(0) if actor.IsA("vtkAssembly") else actor
+    if not actor.IsA("vtkAssembly"):
+        return actor
+    parts = actor.GetParts()
+    shown = (parts.GetItemAsObject(i) for i in range(parts.GetNumberOfItems()))
+    return next(part for part in shown if part.GetVisibility())
 
 
 @pytest.mark.parametrize(

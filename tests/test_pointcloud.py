@@ -29,12 +29,10 @@ def _pixels(window):
 
 
 def _drawnPoints(cloud):
-    """How many points the pieces of ``cloud``'s assembly draw now."""
+    """How many points the shown parts of ``cloud``'s assembly draw now."""
     parts = cloud._getActor().GetParts()
-    return sum(
-        parts.GetItemAsObject(i).GetMapper().GetInput().GetNumberOfPoints()
-        for i in range(parts.GetNumberOfItems())
-    )
+    shown = (parts.GetItemAsObject(i) for i in range(parts.GetNumberOfItems()))
+    return sum(p.GetMapper().GetInput().GetNumberOfPoints() for p in shown if p.GetVisibility())
 
 
 @pytest.mark.parametrize(

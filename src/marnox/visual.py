@@ -488,16 +488,15 @@ class VisualPointcloud(VisualElement):
             self._showParts(self._actor)
 
     def _showParts(self, assembly):
-        """Give ``assembly`` one part per piece drawn now, each drawing its piece."""
+        """Give ``assembly`` a part for the subsample, then one per piece of the cloud; the
+        subsample's is shown while the view moves, the pieces' otherwise, so that neither
+        is rebuilt (nor its buffers uploaded again) when the view starts or stops moving."""
         spheres = self._mode == "spheres"
-        # Cut even while the subsample is drawn, so that no piece holds a replaced array.
-        pieces = self._pieces.of(self._polydata, self._pieceSize, spheres)
-        if self._drawsThin():
-            pieces = [self._thin]
+        drawn = [self._thin, *self._pieces.of(self._polydata, self._pieceSize, spheres)]
         pipelines = _pipelines()
-        while len(self._parts) > len(pieces):
+        while len(self._parts) > len(drawn):
             assembly.RemovePart(self._parts.pop())
-        for index, piece in enumerate(pieces):
+        for index, piece in enumerate(drawn):
             if index == len(self._parts):
                 part = pipelines.pieceActor(piece, self._property, spheres, self._pieceDrawnWeakly)
                 self._parts.append(part)
@@ -505,10 +504,13 @@ class VisualPointcloud(VisualElement):
             mapper = self._parts[index].GetMapper()
             if mapper.GetInput() is not piece:
                 mapper.SetInputData(piece)
+        thin = self._drawsThin()
+        for index, part in enumerate(self._parts):
+            part.SetVisibility((index == 0) == thin)
 
     def _pieceDrawn(self):
-        # Only a cloud in several pieces waits: one piece finishes with the frame.
-        if len(self._parts) > 1:
+        # Only a cloud drawn in several pieces waits: one piece finishes with the frame.
+        if len(self._parts) > 2 and not self._drawsThin():
             _pipelines().finishDrawing(self._actor)
 
     def _follow(self):
